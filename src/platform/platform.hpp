@@ -1,0 +1,62 @@
+// The operations the plug-in needs from the operating system, in the project's own types.
+//
+// The Win32 build implements them in platform/win32 (the only code that sees <windows.h>); the
+// native build links a fake of them instead, so everything above this layer builds and is tested
+// on any host. Each operation is a thin pass-through: no policy lives here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32)
+#define TOVREL_WINAPI __stdcall
+#else
+#define TOVREL_WINAPI
+#endif
+
+namespace tovrel::platform {
+
+// Opaque handles. Zero is "none" for each of them.
+enum class Window : std::uintptr_t { None = 0 };
+enum class Instance : std::uintptr_t { None = 0 };
+enum class Mapping : std::uintptr_t { None = 0 };
+
+// A keyboard hook handle as the hook record stores it: 32 bits on the real platform.
+using HookHandle = std::uint32_t;
+
+using WParam = std::uintptr_t;
+using LParam = std::intptr_t;
+using LResult = std::intptr_t;
+
+// The system's hook callback: hook code, virtual-key code, keystroke flags.
+using HookProc = LResult(TOVREL_WINAPI*)(int code, WParam key, LParam flags);
+
+// --- processes and threads (kernel32) ---
+std::uint32_t CurrentProcessId() noexcept;
+std::uint32_t CurrentThreadId() noexcept;
+
+// --- named shared memory (kernel32) ---
+// Creates a paging-file-backed mapping of `size` bytes with read/write protection, or opens the
+// existing one of that name. None on failure.
+Mapping CreateMapping(const char* name, std::uint32_t size) noexcept;
+// Opens an existing mapping with full access, not inheritable. None when there is none.
+Mapping OpenMapping(const char* name) noexcept;
+// Maps the whole mapping with full access. Null on failure.
+void* MapView(Mapping mapping) noexcept;
+void UnmapView(void* view) noexcept;
+void CloseMapping(Mapping mapping) noexcept;
+
+// --- keyboard hook (user32) ---
+// Installs a WH_KEYBOARD hook for one thread. 0 on refusal.
+HookHandle SetKeyboardHook(HookProc proc, Instance module, std::uint32_t threadId) noexcept;
+void Unhook(HookHandle hook) noexcept;
+LResult CallNextHook(HookHandle hook, int code, WParam key, LParam flags) noexcept;
+
+// --- windows (user32) ---
+Window ForegroundWindow() noexcept;
+// GetClassNameA: copies at most size-1 bytes and a NUL; returns the length copied, 0 on failure.
+int WindowClassName(Window window, char* buffer, int size) noexcept;
+LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
+                          LParam lparam) noexcept;
+
+}  // namespace tovrel::platform

@@ -1,0 +1,45 @@
+// The per-process hook record and the installation and removal of the keyboard hook.
+//
+// The hook handle lives in a small named mapping, one per process, rather than in a module
+// variable: a later load of the module in the same process finds the record of an earlier one.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/platform.hpp"
+
+namespace tovrel {
+
+struct HookRec {
+  std::uint32_t HookHandle;  // the installed keyboard hook; 0 when none is stored
+  std::uint32_t Reserved;    // zero as created; never read or written
+};
+static_assert(sizeof(HookRec) == 8, "the shared record is exactly 8 bytes");
+
+// "Tovrel_HookRecMemBlock_" and the process id in decimal: at most 33 characters and a NUL.
+struct MappingName {
+  char Text[40];
+  std::string_view View() const noexcept { return Text; }
+};
+
+// The mapping handle InstallHook obtained, held until RemoveHook or the detach step closes it.
+extern platform::Mapping HookRecMapping;
+// The record as mapped into this load of the module; non-null means a record is mapped.
+extern HookRec* HookRecView;
+
+MappingName HookRecMappingName() noexcept;
+
+// Maps the record and installs the keyboard hook on the calling thread. False when this load
+// already has a record mapped or the record cannot be created or mapped.
+bool InstallHook() noexcept;
+
+// Removes the hook the record names, clears it and releases the record. False when no record
+// was mapped.
+bool RemoveHook() noexcept;
+
+// The library notification: 1 (process attach) maps an existing record of this process, 0
+// (process detach) releases this load's hold on the record. Other reasons are ignored.
+void ModuleAttachDetach(std::uint32_t reason) noexcept;
+
+}  // namespace tovrel

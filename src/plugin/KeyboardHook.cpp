@@ -1,0 +1,54 @@
+#include "plugin/KeyboardHook.hpp"
+
+#include <string_view>
+
+#include "plugin/EscapeFilter.hpp"
+#include "plugin/HookRecord.hpp"
+#include "plugin/ModuleState.hpp"
+#include "uConstants.hpp"
+
+namespace tovrel {
+
+namespace {
+
+// The handle the next hook in the chain is called with: the record's, or 0 should this load have
+// lost its record while the hook still runs.
+platform::HookHandle StoredHookHandle() noexcept {
+  return HookRecView != nullptr ? HookRecView->HookHandle : 0;
+}
+
+}  // namespace
+
+ClassName GetWindowClassName(platform::Window window) noexcept {
+  ClassName name;
+  name.Length = 0;
+  if (window != platform::Window::None) {
+    const int copied = platform::WindowClassName(window, name.Text, 255);
+    // The name ends at the first NUL; a result out of range reads as no name.
+    if (copied > 0 && copied < 255) name.Length = copied;
+  }
+  name.Text[name.Length] = '\0';
+  return name;
+}
+
+platform::LResult TOVREL_WINAPI KeyboardHookProc(int code, platform::WParam key,
+                                                 platform::LParam flags) noexcept {
+  // Read at every event, not copied, so a change Configure makes applies to the next key.
+  const PluginSettings settings = ModuleSettings;
+  if (ConsultsForegroundWindow(settings, code, key)) {
+    const platform::Window foreground = platform::ForegroundWindow();
+    const ClassName name = GetWindowClassName(foreground);
+    const bool released = (static_cast<std::uint32_t>(flags) & kKeyReleasedFlag) != 0;
+    const FilterVerdict verdict =
+        FilterKeyEvent(settings, code, key, released,
+                       std::string_view(name.Text, static_cast<std::size_t>(name.Length)));
+    // Only the window whose class was tested is ever minimized.
+    if (verdict.Minimize) {
+      platform::SendWindowMessage(foreground, kWmSysCommand, kScMinimize, 0);
+    }
+    if (verdict.Swallow) return kSwallowResult;
+  }
+  return platform::CallNextHook(StoredHookHandle(), code, key, flags);
+}
+
+}  // namespace tovrel

@@ -1,0 +1,39 @@
+// The settings record and its 32-bit packed form.
+#pragma once
+
+#include <cstdint>
+
+#include "uConstants.hpp"
+
+namespace tovrel {
+
+// Three bytes, in this order. The boolean bytes hold only 0 or 1.
+struct PluginSettings {
+  std::uint8_t EnablePlugin;
+  std::uint8_t ESCAction;
+  std::uint8_t MinimizeMsgrMainWin;
+
+  friend bool operator==(const PluginSettings&, const PluginSettings&) = default;
+};
+static_assert(sizeof(PluginSettings) == 3, "the record is three bytes, without padding");
+
+// Bits 0-7 EnablePlugin, 8-15 ESCAction, 16-23 MinimizeMsgrMainWin. Bits 24-31 carry nothing:
+// senders need not clear them and every receiver ignores them.
+using PackedSettings = std::uint32_t;
+
+// Enabled, Escape does nothing in a conversation window, the main window is left alone.
+inline constexpr PluginSettings kDefaultSettings{1, DoNothing, 0};
+
+constexpr PackedSettings PackSettings(const PluginSettings& s) {
+  return static_cast<PackedSettings>(s.EnablePlugin) |
+         static_cast<PackedSettings>(s.ESCAction) << 8 |
+         static_cast<PackedSettings>(s.MinimizeMsgrMainWin) << 16;
+}
+
+constexpr PluginSettings UnpackSettings(PackedSettings v) {
+  return PluginSettings{static_cast<std::uint8_t>(v & 0xFF),
+                        static_cast<std::uint8_t>((v >> 8) & 0xFF),
+                        static_cast<std::uint8_t>((v >> 16) & 0xFF)};
+}
+
+}  // namespace tovrel

@@ -1,0 +1,183 @@
+#include "FakePlatform.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tovrel::fake {
+
+FakeSystem& FakeSystem::Get() {
+  static FakeSystem system;
+  return system;
+}
+
+void FakeSystem::Reset() {
+  *this = FakeSystem();
+  // Room for what a test records, so that recording inside a hook call never allocates.
+  Messages.reserve(256);
+  NextHookCalls.reserve(256);
+}
+
+bool FakeSystem::ConsumeFailure(Op op) {
+  auto it = failures_.find(op);
+  if (it == failures_.end() || it->second == 0) return false;
+  --it->second;
+  return true;
+}
+
+platform::Window FakeSystem::AddWindow(std::string className) {
+  const auto window = static_cast<platform::Window>(nextId_++);
+  windows_.emplace(window, std::move(className));
+  return window;
+}
+
+const std::string* FakeSystem::ClassOf(platform::Window window) const {
+  auto it = windows_.find(window);
+  return it == windows_.end() ? nullptr : &it->second;
+}
+
+HookHandle FakeSystem::InstallHook(platform::HookProc proc, platform::Instance module,
+                                   std::uint32_t threadId) {
+  if (ConsumeFailure(Op::SetKeyboardHook) || proc == nullptr) return 0;
+  const auto handle = static_cast<HookHandle>(nextId_++);
+  Hooks.insert(Hooks.begin(), InstalledHook{handle, proc, module, threadId});
+  return handle;
+}
+
+bool FakeSystem::RemoveHook(HookHandle hook) {
+  auto it = std::find_if(Hooks.begin(), Hooks.end(),
+                         [hook](const InstalledHook& h) { return h.Handle == hook; });
+  if (it == Hooks.end()) return false;
+  Hooks.erase(it);
+  return true;
+}
+
+LResult FakeSystem::DeliverKey(int code, WParam key, LParam flags) {
+  for (const InstalledHook& hook : Hooks) {
+    if (hook.ThreadId == ThreadId) return hook.Proc(code, key, flags);
+  }
+  return 0;
+}
+
+platform::Mapping FakeSystem::CreateMapping(const char* name, std::uint32_t size) {
+  if (ConsumeFailure(Op::CreateMapping)) return platform::Mapping::None;
+  auto& slot = mappings_[name];
+  if (!slot) {
+    slot = std::make_unique<MappingObject>();
+    slot->Name = name;
+    slot->Memory = std::make_unique<std::uint64_t[]>((size + 7) / 8);
+  }
+  ++slot->Handles;
+  const std::uintptr_t handle = nextId_++;
+  mappingHandles_.emplace(handle, slot.get());
+  return static_cast<platform::Mapping>(handle);
+}
+
+platform::Mapping FakeSystem::OpenMapping(const char* name) {
+  if (ConsumeFailure(Op::OpenMapping)) return platform::Mapping::None;
+  auto it = mappings_.find(name);
+  if (it == mappings_.end()) return platform::Mapping::None;
+  ++it->second->Handles;
+  const std::uintptr_t handle = nextId_++;
+  mappingHandles_.emplace(handle, it->second.get());
+  return static_cast<platform::Mapping>(handle);
+}
+
+void* FakeSystem::MapView(platform::Mapping mapping) {
+  auto it = mappingHandles_.find(static_cast<std::uintptr_t>(mapping));
+  if (it == mappingHandles_.end() || ConsumeFailure(Op::MapView)) return nullptr;
+  ++it->second->Views;
+  return it->second->Memory.get();
+}
+
+void FakeSystem::UnmapView(void* view) {
+  for (auto& [name, object] : mappings_) {
+    if (object->Memory.get() == view && object->Views > 0) {
+      --object->Views;
+      Release(object.get());
+      return;
+    }
+  }
+}
+
+void FakeSystem::CloseMapping(platform::Mapping mapping) {
+  auto it = mappingHandles_.find(static_cast<std::uintptr_t>(mapping));
+  if (it == mappingHandles_.end()) return;
+  MappingObject* object = it->second;
+  mappingHandles_.erase(it);
+  --object->Handles;
+  Release(object);
+}
+
+void FakeSystem::Release(MappingObject* object) {
+  // A mapping lives while any handle or view holds it, as on the real system.
+  if (object->Handles == 0 && object->Views == 0) mappings_.erase(object->Name);
+}
+
+std::uint32_t FakeSystem::MappingWord(const std::string& name) const {
+  auto it = mappings_.find(name);
+  if (it == mappings_.end()) return 0;
+  std::uint32_t word;
+  std::memcpy(&word, it->second->Memory.get(), sizeof word);
+  return word;
+}
+
+int FakeSystem::MappedViews() const {
+  int views = 0;
+  for (const auto& [name, object] : mappings_) views += object->Views;
+  return views;
+}
+
+}  // namespace tovrel::fake
+
+// The platform layer, implemented over the fake system.
+namespace tovrel::platform {
+
+using fake::FakeSystem;
+
+std::uint32_t CurrentProcessId() noexcept { return FakeSystem::Get().ProcessId; }
+std::uint32_t CurrentThreadId() noexcept { return FakeSystem::Get().ThreadId; }
+
+Mapping CreateMapping(const char* name, std::uint32_t size) noexcept {
+  return FakeSystem::Get().CreateMapping(name, size);
+}
+Mapping OpenMapping(const char* name) noexcept { return FakeSystem::Get().OpenMapping(name); }
+void* MapView(Mapping mapping) noexcept { return FakeSystem::Get().MapView(mapping); }
+void UnmapView(void* view) noexcept { FakeSystem::Get().UnmapView(view); }
+void CloseMapping(Mapping mapping) noexcept { FakeSystem::Get().CloseMapping(mapping); }
+
+HookHandle SetKeyboardHook(HookProc proc, Instance module, std::uint32_t threadId) noexcept {
+  return FakeSystem::Get().InstallHook(proc, module, threadId);
+}
+void Unhook(HookHandle hook) noexcept { FakeSystem::Get().RemoveHook(hook); }
+
+LResult CallNextHook(HookHandle hook, int code, WParam key, LParam flags) noexcept {
+  FakeSystem& system = FakeSystem::Get();
+  system.NextHookCalls.push_back({hook, code, key, flags});
+  return system.NextHookResult;
+}
+
+Window ForegroundWindow() noexcept {
+  FakeSystem& system = FakeSystem::Get();
+  ++system.ForegroundQueries;
+  return system.Foreground();
+}
+
+int WindowClassName(Window window, char* buffer, int size) noexcept {
+  FakeSystem& system = FakeSystem::Get();
+  ++system.ClassNameQueries;
+  const std::string* name = system.ClassOf(window);
+  if (name == nullptr || size <= 0) return 0;
+  // GetClassNameA truncates to size-1 characters and always terminates.
+  const std::size_t copied = std::min(name->size(), static_cast<std::size_t>(size - 1));
+  std::memcpy(buffer, name->data(), copied);
+  buffer[copied] = '\0';
+  return static_cast<int>(copied);
+}
+
+LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
+                          LParam lparam) noexcept {
+  FakeSystem::Get().Messages.push_back({window, message, wparam, lparam});
+  return 0;
+}
+
+}  // namespace tovrel::platform

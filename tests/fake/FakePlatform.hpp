@@ -1,0 +1,116 @@
+// A fake operating system behind the platform layer, for the native tests.
+//
+// It behaves rather than echoes: windows have classes and one of them is in the foreground, the
+// hook chain's next hook answers with a known value, named mappings are shared system objects
+// that live while a handle or view holds them, and every operation that can fail can be told to
+// fail once. It counts what is open, so a test can assert that nothing was left behind.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.hpp"
+
+namespace tovrel::fake {
+
+using platform::HookHandle;
+using platform::LParam;
+using platform::LResult;
+using platform::WParam;
+
+enum class Op {
+  CreateMapping,
+  OpenMapping,
+  MapView,
+  SetKeyboardHook,
+};
+
+struct NextHookCall {
+  HookHandle Hook;
+  int Code;
+  WParam Key;
+  LParam Flags;
+};
+
+struct SentMessage {
+  platform::Window Target;
+  std::uint32_t Message;
+  WParam WParamValue;
+  LParam LParamValue;
+};
+
+struct InstalledHook {
+  HookHandle Handle;
+  platform::HookProc Proc;
+  platform::Instance Module;
+  std::uint32_t ThreadId;
+};
+
+class FakeSystem {
+ public:
+  // The one fake system the platform functions act on; Reset() before each test.
+  static FakeSystem& Get();
+
+  void Reset();
+
+  // --- processes and threads ---
+  std::uint32_t ProcessId = 1234;
+  std::uint32_t ThreadId = 77;
+
+  // --- failure injection: the next call of `op` fails, once ---
+  void FailNext(Op op) { ++failures_[op]; }
+  bool ConsumeFailure(Op op);
+
+  // --- windows ---
+  platform::Window AddWindow(std::string className);
+  void SetForeground(platform::Window window) { foreground_ = window; }
+  platform::Window Foreground() const { return foreground_; }
+  const std::string* ClassOf(platform::Window window) const;
+  int ForegroundQueries = 0;
+  int ClassNameQueries = 0;
+  std::vector<SentMessage> Messages;
+
+  // --- keyboard hooks ---
+  std::vector<InstalledHook> Hooks;  // the most recently installed first
+  LResult NextHookResult = 0;        // what the next hook in the chain answers
+  std::vector<NextHookCall> NextHookCalls;
+  HookHandle InstallHook(platform::HookProc proc, platform::Instance module,
+                         std::uint32_t threadId);
+  bool RemoveHook(HookHandle hook);
+  // Delivers a keyboard event to the first hook of the current thread, as the system would when
+  // the thread retrieves it. Returns that hook's answer, or 0 when the thread has no hook.
+  LResult DeliverKey(int code, WParam key, LParam flags);
+
+  // --- named mappings ---
+  platform::Mapping CreateMapping(const char* name, std::uint32_t size);
+  platform::Mapping OpenMapping(const char* name);
+  void* MapView(platform::Mapping mapping);
+  void UnmapView(void* view);
+  void CloseMapping(platform::Mapping mapping);
+  bool MappingExists(const std::string& name) const { return mappings_.count(name) != 0; }
+  // The first 4 bytes of a mapping, as another process would read them; 0 if there is none.
+  std::uint32_t MappingWord(const std::string& name) const;
+  int OpenMappingHandles() const { return static_cast<int>(mappingHandles_.size()); }
+  int MappedViews() const;
+
+ private:
+  struct MappingObject {
+    std::string Name;
+    std::unique_ptr<std::uint64_t[]> Memory;  // 8-byte aligned, zero-filled
+    int Handles = 0;
+    int Views = 0;
+  };
+  void Release(MappingObject* object);
+
+  std::map<Op, int> failures_;
+  std::map<platform::Window, std::string> windows_;
+  platform::Window foreground_ = platform::Window::None;
+  std::uintptr_t nextId_ = 0x100;
+  std::map<std::string, std::unique_ptr<MappingObject>> mappings_;
+  std::map<std::uintptr_t, MappingObject*> mappingHandles_;
+};
+
+}  // namespace tovrel::fake

@@ -1,0 +1,45 @@
+// A fresh fake system and a freshly loaded module for each test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "FakePlatform.hpp"
+#include "plugin/HookRecord.hpp"
+#include "plugin/ModuleState.hpp"
+
+namespace tovrel {
+
+// The module-wide variables of one load of the module. Two loads in one process are two copies
+// of these; a test switches between them to act as one load or the other.
+struct ModuleLoad {
+  PluginSettings Settings{0, 0, 0};
+  platform::Mapping Mapping = platform::Mapping::None;
+  HookRec* View = nullptr;
+
+  void Enter() const {
+    ModuleSettings = Settings;
+    HookRecMapping = Mapping;
+    HookRecView = View;
+  }
+  void Leave() {
+    Settings = ModuleSettings;
+    Mapping = HookRecMapping;
+    View = HookRecView;
+  }
+};
+
+class PluginTest : public testing::Test {
+ protected:
+  static constexpr auto kModule = static_cast<platform::Instance>(0x10000000);
+
+  void SetUp() override {
+    system_.Reset();
+    ModuleLoad{}.Enter();
+    ModuleInstance = kModule;
+  }
+  void TearDown() override { ModuleLoad{}.Enter(); }
+
+  fake::FakeSystem& system_ = fake::FakeSystem::Get();
+};
+
+}  // namespace tovrel
