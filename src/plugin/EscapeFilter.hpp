@@ -30,9 +30,8 @@ constexpr bool ConsultsForegroundWindow(const PluginSettings& settings, int code
 
 // `released` is bit 31 of the keystroke flags. `foregroundClass` is read only when
 // ConsultsForegroundWindow holds.
-constexpr FilterVerdict FilterKeyEvent(const PluginSettings& settings, int code,
-                                       std::uintptr_t key, bool released,
-                                       std::string_view foregroundClass) noexcept {
+constexpr FilterVerdict FilterKeyEvent(const PluginSettings& settings, int code, std::uintptr_t key,
+                                       bool released, std::string_view foregroundClass) noexcept {
   if (!ConsultsForegroundWindow(settings, code, key)) return kPassOn;
   const bool minimizeOnRelease = settings.ESCAction == MinimizeIMWindow && released;
   if (foregroundClass == kConversationWindowClass) {

@@ -134,21 +134,35 @@ namespace tovrel::platform {
 
 using fake::FakeSystem;
 
-std::uint32_t CurrentProcessId() noexcept { return FakeSystem::Get().ProcessId; }
-std::uint32_t CurrentThreadId() noexcept { return FakeSystem::Get().ThreadId; }
+std::uint32_t CurrentProcessId() noexcept {
+  return FakeSystem::Get().ProcessId;
+}
+std::uint32_t CurrentThreadId() noexcept {
+  return FakeSystem::Get().ThreadId;
+}
 
 Mapping CreateMapping(const char* name, std::uint32_t size) noexcept {
   return FakeSystem::Get().CreateMapping(name, size);
 }
-Mapping OpenMapping(const char* name) noexcept { return FakeSystem::Get().OpenMapping(name); }
-void* MapView(Mapping mapping) noexcept { return FakeSystem::Get().MapView(mapping); }
-void UnmapView(void* view) noexcept { FakeSystem::Get().UnmapView(view); }
-void CloseMapping(Mapping mapping) noexcept { FakeSystem::Get().CloseMapping(mapping); }
+Mapping OpenMapping(const char* name) noexcept {
+  return FakeSystem::Get().OpenMapping(name);
+}
+void* MapView(Mapping mapping) noexcept {
+  return FakeSystem::Get().MapView(mapping);
+}
+void UnmapView(void* view) noexcept {
+  FakeSystem::Get().UnmapView(view);
+}
+void CloseMapping(Mapping mapping) noexcept {
+  FakeSystem::Get().CloseMapping(mapping);
+}
 
 HookHandle SetKeyboardHook(HookProc proc, Instance module, std::uint32_t threadId) noexcept {
   return FakeSystem::Get().InstallHook(proc, module, threadId);
 }
-void Unhook(HookHandle hook) noexcept { FakeSystem::Get().RemoveHook(hook); }
+void Unhook(HookHandle hook) noexcept {
+  FakeSystem::Get().RemoveHook(hook);
+}
 
 LResult CallNextHook(HookHandle hook, int code, WParam key, LParam flags) noexcept {
   FakeSystem& system = FakeSystem::Get();

@@ -16,7 +16,9 @@ constexpr std::uint32_t kDetach = 0;
 class HookRecordTest : public PluginTest {
  protected:
   std::string RecordName() const { return HookRecMappingName().Text; }
-  bool NothingOpen() const { return system_.OpenMappingHandles() == 0 && system_.MappedViews() == 0; }
+  bool NothingOpen() const {
+    return system_.OpenMappingHandles() == 0 && system_.MappedViews() == 0;
+  }
 };
 
 TEST_F(HookRecordTest, NameCarriesTheProcessIdInPlainDecimal) {

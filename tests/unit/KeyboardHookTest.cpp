@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <memory>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -23,17 +23,28 @@ void* operator new(std::size_t size) {
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size) {
+  return operator new(size);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
 
 namespace tovrel {
 namespace {
 
 constexpr platform::LParam kPress = 0x00010001;
-const platform::LParam kRelease = static_cast<platform::LParam>(static_cast<std::int32_t>(0xC0010001u));
+const platform::LParam kRelease =
+    static_cast<platform::LParam>(static_cast<std::int32_t>(0xC0010001u));
 
 class KeyboardHookProcTest : public PluginTest {
  protected:
@@ -145,8 +156,8 @@ TEST_F(KeyboardHookProcTest, NoForegroundWindowPassesWithoutReadingAClass) {
 
 TEST_F(KeyboardHookProcTest, LongClassNamesAreReadIntoTheFixedBufferAndNeverMatch) {
   ModuleSettings = {1, MinimizeIMWindow, 1};
-  const auto longName = system_.AddWindow(std::string(kConversationWindowClass) +
-                                          std::string(400, 'x'));
+  const auto longName =
+      system_.AddWindow(std::string(kConversationWindowClass) + std::string(400, 'x'));
   system_.SetForeground(longName);
   EXPECT_EQ(Deliver(kVkEscape, kRelease), 0x5A5A);
 

@@ -1,6 +1,10 @@
 // The platform layer over the real Windows API. The only code that includes <windows.h>.
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 
 #include <type_traits>
@@ -23,8 +27,12 @@ To As(From value) noexcept {
 
 }  // namespace
 
-std::uint32_t CurrentProcessId() noexcept { return ::GetCurrentProcessId(); }
-std::uint32_t CurrentThreadId() noexcept { return ::GetCurrentThreadId(); }
+std::uint32_t CurrentProcessId() noexcept {
+  return ::GetCurrentProcessId();
+}
+std::uint32_t CurrentThreadId() noexcept {
+  return ::GetCurrentThreadId();
+}
 
 Mapping CreateMapping(const char* name, std::uint32_t size) noexcept {
   return As<Mapping>(
@@ -39,8 +47,12 @@ void* MapView(Mapping mapping) noexcept {
   return ::MapViewOfFile(As<HANDLE>(mapping), FILE_MAP_ALL_ACCESS, 0, 0, 0);
 }
 
-void UnmapView(void* view) noexcept { ::UnmapViewOfFile(view); }
-void CloseMapping(Mapping mapping) noexcept { ::CloseHandle(As<HANDLE>(mapping)); }
+void UnmapView(void* view) noexcept {
+  ::UnmapViewOfFile(view);
+}
+void CloseMapping(Mapping mapping) noexcept {
+  ::CloseHandle(As<HANDLE>(mapping));
+}
 
 HookHandle SetKeyboardHook(HookProc proc, Instance module, std::uint32_t threadId) noexcept {
   const HHOOK hook = ::SetWindowsHookExA(WH_KEYBOARD, reinterpret_cast<HOOKPROC>(proc),
@@ -48,13 +60,17 @@ HookHandle SetKeyboardHook(HookProc proc, Instance module, std::uint32_t threadI
   return As<HookHandle>(hook);
 }
 
-void Unhook(HookHandle hook) noexcept { ::UnhookWindowsHookEx(As<HHOOK>(hook)); }
+void Unhook(HookHandle hook) noexcept {
+  ::UnhookWindowsHookEx(As<HHOOK>(hook));
+}
 
 LResult CallNextHook(HookHandle hook, int code, WParam key, LParam flags) noexcept {
   return ::CallNextHookEx(As<HHOOK>(hook), code, key, flags);
 }
 
-Window ForegroundWindow() noexcept { return As<Window>(::GetForegroundWindow()); }
+Window ForegroundWindow() noexcept {
+  return As<Window>(::GetForegroundWindow());
+}
 
 int WindowClassName(Window window, char* buffer, int size) noexcept {
   return ::GetClassNameA(As<HWND>(window), buffer, size);

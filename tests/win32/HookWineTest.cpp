@@ -1,0 +1,119 @@
+// The keyboard hook on the real platform: real windows of the messenger's classes in the
+// foreground, real Escape presses and releases sent with SendInput, and what the window
+// procedures saw.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "KeyProbe.hpp"
+#include "plugin/HookRecord.hpp"
+#include "plugin/ModuleState.hpp"
+#include "uConstants.hpp"
+
+namespace tovrel {
+namespace {
+
+using probe::EscapeOutcome;
+using probe::ProbeWindow;
+
+struct Row {
+  const char* Name;
+  const char* Class;
+  PluginSettings Settings;
+  bool Delivered;  // both the press and the release reach the window
+  bool MinimizedOnRelease;
+};
+
+constexpr Row kRows[] = {
+    {"Conversation_DoNothing", kConversationWindowClass, {1, DoNothing, 1}, false, false},
+    {"Conversation_Minimize", kConversationWindowClass, {1, MinimizeIMWindow, 0}, false, true},
+    {"Conversation_Disabled", kConversationWindowClass, {0, MinimizeIMWindow, 1}, true, false},
+    {"Main_MinimizeBoth", kMainWindowClass, {1, MinimizeIMWindow, 1}, true, true},
+    {"Main_MainWindowOff", kMainWindowClass, {1, MinimizeIMWindow, 0}, true, false},
+    {"Main_DoNothing", kMainWindowClass, {1, DoNothing, 1}, true, false},
+    {"Other_Minimize", "Notepad", {1, MinimizeIMWindow, 1}, true, false},
+    {"ConversationClassWithSuffix", "IMWindowClassic", {1, MinimizeIMWindow, 1}, true, false},
+};
+
+class HookOnRealWindows : public testing::Test {
+ protected:
+  void SetUp() override {
+    ModuleInstance = static_cast<platform::Instance>(
+        reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)));
+    ASSERT_TRUE(InstallHook());
+    ASSERT_NE(HookRecView->HookHandle, 0u) << "the system refused the hook";
+  }
+  void TearDown() override { RemoveHook(); }
+};
+
+class EscapeOnRealWindows : public HookOnRealWindows, public testing::WithParamInterface<Row> {};
+
+TEST_P(EscapeOnRealWindows, WindowSeesWhatTheSettingsSay) {
+  const Row& row = GetParam();
+  ModuleSettings = row.Settings;
+  ProbeWindow window(row.Class);
+  ASSERT_TRUE(window.BringToFront());
+
+  const EscapeOutcome outcome = probe::SendEscape(window);
+  ASSERT_TRUE(outcome.Completed) << "the thread did not retrieve both events in time";
+  EXPECT_EQ(outcome.PressDelivered, row.Delivered);
+  EXPECT_EQ(outcome.ReleaseDelivered, row.Delivered);
+  EXPECT_FALSE(outcome.MinimizedByPress) << "a press never minimizes";
+  EXPECT_EQ(outcome.MinimizedByRelease, row.MinimizedOnRelease);
+  EXPECT_EQ(window.Log().Saw("minimize"), row.MinimizedOnRelease);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, EscapeOnRealWindows, testing::ValuesIn(kRows),
+                         [](const testing::TestParamInfo<Row>& row) { return row.param.Name; });
+
+TEST_F(HookOnRealWindows, OtherKeysReachAConversationWindow) {
+  ModuleSettings = {1, MinimizeIMWindow, 1};
+  ProbeWindow window(kConversationWindowClass);
+  ASSERT_TRUE(window.BringToFront());
+  ASSERT_TRUE(probe::SendKey('A', probe::KeyStroke::Press));
+  ASSERT_TRUE(probe::SendKey('A', probe::KeyStroke::Release));
+  EXPECT_TRUE(window.Log().Saw("down 65"));
+  EXPECT_TRUE(window.Log().Saw("up 65"));
+  EXPECT_FALSE(window.Minimized());
+}
+
+TEST_F(HookOnRealWindows, RecordIsANamedMappingHoldingTheHookHandle) {
+  const MappingName name = HookRecMappingName();
+  EXPECT_EQ(name.View(), "Tovrel_HookRecMemBlock_" + std::to_string(GetCurrentProcessId()));
+
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name.Text);
+  ASSERT_NE(mapping, nullptr) << "the record exists while hooked";
+  const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  ASSERT_NE(view, nullptr);
+  std::uint32_t stored;
+  std::memcpy(&stored, view, sizeof stored);
+  EXPECT_EQ(stored, HookRecView->HookHandle);
+  UnmapViewOfFile(view);
+  CloseHandle(mapping);
+}
+
+TEST(HookRemovedOnRealWindows, EscapeReachesEveryWindowAgainAndTheRecordIsGone) {
+  ModuleInstance =
+      static_cast<platform::Instance>(reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)));
+  ModuleSettings = {1, MinimizeIMWindow, 1};
+  ASSERT_TRUE(InstallHook());
+  ASSERT_TRUE(RemoveHook());
+
+  for (const char* cls : {kConversationWindowClass, kMainWindowClass}) {
+    SCOPED_TRACE(cls);
+    ProbeWindow window(cls);
+    ASSERT_TRUE(window.BringToFront());
+    const EscapeOutcome outcome = probe::SendEscape(window);
+    ASSERT_TRUE(outcome.Completed);
+    EXPECT_TRUE(outcome.PressDelivered);
+    EXPECT_TRUE(outcome.ReleaseDelivered);
+    EXPECT_FALSE(outcome.MinimizedByRelease);
+  }
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, HookRecMappingName().Text);
+  EXPECT_EQ(mapping, nullptr) << "no record remains once this load released it";
+  if (mapping != nullptr) CloseHandle(mapping);
+}
+
+}  // namespace
+}  // namespace tovrel

@@ -1,0 +1,69 @@
+# Shared by the Wine runner and the README's commands. Sourced, not run.
+#
+# The Wine set-up: one 64-bit prefix whose 32-bit side (the product is a 32-bit DLL) comes from
+# Debian's i386 Wine builds. System processes run 64-bit; the project's 32-bit programs run
+# through the machine's i386 support.
+
+TOVREL_WINE64=/usr/lib/wine/wine64
+TOVREL_WINESERVER=/usr/lib/wine/wineserver64
+# The 32-bit PE side of Wine, which the 64-bit tree does not carry.
+TOVREL_WINE_I386_DLLS=/usr/lib/i386-linux-gnu/wine
+
+tovrel_wine_env() {
+  export WINEPREFIX="$1"
+  export WINEARCH=win64
+  export WINEDEBUG=-all
+  export WINEDLLPATH="$TOVREL_WINE_I386_DLLS"
+  # No prompts to install Mono or Gecko: the project needs neither.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+# Prints the display number of a new Xvfb to stdout and its PID to the file $1.
+tovrel_start_xvfb() {
+  local pidfile="$1" fifo dir display
+  dir=$(mktemp -d)
+  fifo="$dir/display"
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
+  echo $! >"$pidfile"
+  # Xvfb writes the display number it chose once it accepts connections.
+  if ! read -r -t 30 display <"$fifo"; then
+    kill "$(cat "$pidfile")" 2>/dev/null || true
+    rm -rf "$dir"
+    echo "tovrel: Xvfb did not start within 30 s" >&2
+    return 1
+  fi
+  rm -rf "$dir"
+  echo ":$display"
+}
+
+tovrel_stop_pid() {
+  local pid
+  pid=$(cat "$1" 2>/dev/null) || return 0
+  kill "$pid" 2>/dev/null || true
+  # Bounded wait for it to go.
+  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  rm -f "$1"
+}
+
+# Creates the prefix once. Concurrent callers wait for the first one.
+tovrel_prepare_prefix() {
+  local prefix="$1"
+  mkdir -p "$(dirname "$prefix")"
+  (
+    flock 8
+    [ -f "$prefix/.tovrel-ready" ] && exit 0
+    echo "tovrel: creating the Wine prefix $prefix (once; a few minutes)" >&2
+    rm -rf "$prefix"
+    tovrel_wine_env "$prefix"
+    "$TOVREL_WINE64" wineboot -i >/dev/null 2>&1
+    "$TOVREL_WINESERVER" -w
+    # Wine's own fonts, with Windows metrics; without them every face falls back to a wider
+    # host font.
+    cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
+    # No window manager runs on the display: unmanaged windows map at once.
+    "$TOVREL_WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    "$TOVREL_WINESERVER" -w
+    touch "$prefix/.tovrel-ready"
+  ) 8>"$prefix.create.lock"
+}
