@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "uConstants.hpp"
 
@@ -35,5 +36,18 @@ constexpr PluginSettings UnpackSettings(PackedSettings v) {
                         static_cast<std::uint8_t>((v >> 8) & 0xFF),
                         static_cast<std::uint8_t>((v >> 16) & 0xFF)};
 }
+
+// The settings are stored per user profile under
+//   HKEY_CURRENT_USER\Software\Quorvel\MsgPlus2\<UserKey>\Preferences\Plugins\tovrel.dll
+// as the REG_DWORD values "EnablePlugin", "ESCAction" and "MinimizeMsgrMainWin". Neither
+// operation reports a failure: what cannot be read keeps its default, what cannot be written is
+// skipped.
+
+// Fills `settings` with the defaults, then with every stored value that can be read. Opening the
+// key creates it (and the user's key) when missing.
+void LoadSettings(std::u16string_view userKey, PluginSettings& settings) noexcept;
+
+// Writes the three fields of `settings`, creating the key when missing.
+void SaveSettings(std::u16string_view userKey, PackedSettings settings) noexcept;
 
 }  // namespace tovrel

@@ -20,6 +20,15 @@ namespace tovrel::platform {
 enum class Window : std::uintptr_t { None = 0 };
 enum class Instance : std::uintptr_t { None = 0 };
 enum class Mapping : std::uintptr_t { None = 0 };
+enum class RegKey : std::uintptr_t { None = 0 };
+
+// The predefined root HKEY_CURRENT_USER. It is never opened or closed.
+inline constexpr auto kCurrentUser = static_cast<RegKey>(0x80000001u);
+
+// Registry results (Win32 error codes) and the value types the code looks at.
+using RegStatus = long;
+inline constexpr RegStatus kRegSuccess = 0;
+inline constexpr std::uint32_t kRegDword = 4;  // REG_DWORD
 
 // A keyboard hook handle as the hook record stores it: 32 bits on the real platform.
 using HookHandle = std::uint32_t;
@@ -58,5 +67,29 @@ Window ForegroundWindow() noexcept;
 int WindowClassName(Window window, char* buffer, int size) noexcept;
 LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
                           LParam lparam) noexcept;
+
+// --- registry (advapi32, 8-bit forms) ---
+// RegCreateKeyExA: opens or creates `path` under `root` with KEY_ALL_ACCESS, non-volatile, no
+// class, default security.
+RegStatus CreateRegistryKey(RegKey root, const char* path, RegKey* key) noexcept;
+// RegOpenKeyExA with KEY_ALL_ACCESS, without creating anything.
+RegStatus OpenRegistryKey(RegKey root, const char* path, RegKey* key) noexcept;
+// RegQueryValueExA: `size` holds the buffer's size on entry and the value's size on return.
+RegStatus QueryRegistryValue(RegKey key, const char* name, std::uint32_t* type, void* data,
+                             std::uint32_t* size) noexcept;
+RegStatus SetRegistryValue(RegKey key, const char* name, std::uint32_t type, const void* data,
+                           std::uint32_t size) noexcept;
+// RegQueryInfoKeyA: the number of direct subkeys and the length of the longest name.
+RegStatus QueryRegistrySubkeys(RegKey key, std::uint32_t* count,
+                               std::uint32_t* maxNameLength) noexcept;
+// RegEnumKeyExA: `length` holds the buffer's size on entry and the name's length on return.
+RegStatus EnumRegistrySubkey(RegKey key, std::uint32_t index, char* name,
+                             std::uint32_t* length) noexcept;
+void CloseRegistryKey(RegKey key) noexcept;
+
+// --- text in the system ANSI code page (CP_ACP, no flags, no default character) ---
+// Both return the number of units written, or with outSize 0 the number needed; 0 on failure.
+int WideToAnsi(const char16_t* text, int length, char* out, int outSize) noexcept;
+int AnsiToWide(const char* text, int length, char16_t* out, int outSize) noexcept;
 
 }  // namespace tovrel::platform

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "FakeRegistry.hpp"
 #include "platform/platform.hpp"
 
 namespace tovrel::fake {
@@ -83,6 +84,9 @@ class FakeSystem {
   // Delivers a keyboard event to the first hook of the current thread, as the system would when
   // the thread retrieves it. Returns that hook's answer, or 0 when the thread has no hook.
   LResult DeliverKey(int code, WParam key, LParam flags);
+
+  // --- registry ---
+  FakeRegistry Registry;
 
   // --- named mappings ---
   platform::Mapping CreateMapping(const char* name, std::uint32_t size);

@@ -2,42 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
+
+#include "AllocationControl.hpp"
 
 #include "PluginFixture.hpp"
 #include "uConstants.hpp"
-
-// Counts heap allocations while a test arms the counter: the hook callback runs on every
-// keystroke of the host's UI thread and must never allocate.
-namespace {
-std::atomic<bool> g_countAllocations{false};
-std::atomic<int> g_allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (g_countAllocations) ++g_allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-  return operator new(size);
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace tovrel {
 namespace {
@@ -175,11 +146,10 @@ TEST_F(KeyboardHookProcTest, NoPathAllocates) {
   const int codes[] = {0, 3, -1};
 
   int events = 0;
-  g_allocations = 0;
-  g_countAllocations = true;
+  test::CountAllocations(true);
   std::allocator<int>().deallocate(std::allocator<int>().allocate(4), 4);
-  ASSERT_EQ(g_allocations, 1) << "the counter sees allocations";
-  g_allocations = 0;
+  ASSERT_EQ(test::Allocations(), 1) << "the counter sees allocations";
+  test::CountAllocations(true);
   for (auto window : windows) {
     system_.SetForeground(window);
     for (const auto& s : settings) {
@@ -196,9 +166,10 @@ TEST_F(KeyboardHookProcTest, NoPathAllocates) {
       }
     }
   }
-  g_countAllocations = false;
+  const int allocations = test::Allocations();
+  test::CountAllocations(false);
   EXPECT_EQ(events, 240);
-  EXPECT_EQ(g_allocations, 0);
+  EXPECT_EQ(allocations, 0);
 }
 
 }  // namespace

@@ -81,4 +81,78 @@ LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
   return ::SendMessageA(As<HWND>(window), message, wparam, lparam);
 }
 
+namespace {
+
+HKEY ToHKey(RegKey key) noexcept {
+  return key == kCurrentUser ? HKEY_CURRENT_USER : As<HKEY>(key);
+}
+
+}  // namespace
+
+RegStatus CreateRegistryKey(RegKey root, const char* path, RegKey* key) noexcept {
+  HKEY opened = nullptr;
+  const LSTATUS status = ::RegCreateKeyExA(ToHKey(root), path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_ALL_ACCESS, nullptr, &opened, nullptr);
+  *key = status == ERROR_SUCCESS ? As<RegKey>(opened) : RegKey::None;
+  return status;
+}
+
+RegStatus OpenRegistryKey(RegKey root, const char* path, RegKey* key) noexcept {
+  HKEY opened = nullptr;
+  const LSTATUS status = ::RegOpenKeyExA(ToHKey(root), path, 0, KEY_ALL_ACCESS, &opened);
+  *key = status == ERROR_SUCCESS ? As<RegKey>(opened) : RegKey::None;
+  return status;
+}
+
+RegStatus QueryRegistryValue(RegKey key, const char* name, std::uint32_t* type, void* data,
+                             std::uint32_t* size) noexcept {
+  DWORD valueType = 0;
+  DWORD valueSize = *size;
+  const LSTATUS status = ::RegQueryValueExA(ToHKey(key), name, nullptr, &valueType,
+                                            static_cast<BYTE*>(data), &valueSize);
+  *type = valueType;
+  *size = valueSize;
+  return status;
+}
+
+RegStatus SetRegistryValue(RegKey key, const char* name, std::uint32_t type, const void* data,
+                           std::uint32_t size) noexcept {
+  return ::RegSetValueExA(ToHKey(key), name, 0, type, static_cast<const BYTE*>(data), size);
+}
+
+RegStatus QueryRegistrySubkeys(RegKey key, std::uint32_t* count,
+                               std::uint32_t* maxNameLength) noexcept {
+  DWORD subkeys = 0;
+  DWORD longest = 0;
+  const LSTATUS status =
+      ::RegQueryInfoKeyA(ToHKey(key), nullptr, nullptr, nullptr, &subkeys, &longest, nullptr,
+                         nullptr, nullptr, nullptr, nullptr, nullptr);
+  *count = subkeys;
+  *maxNameLength = longest;
+  return status;
+}
+
+RegStatus EnumRegistrySubkey(RegKey key, std::uint32_t index, char* name,
+                             std::uint32_t* length) noexcept {
+  DWORD nameLength = *length;
+  const LSTATUS status =
+      ::RegEnumKeyExA(ToHKey(key), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
+  *length = nameLength;
+  return status;
+}
+
+void CloseRegistryKey(RegKey key) noexcept {
+  ::RegCloseKey(ToHKey(key));
+}
+
+int WideToAnsi(const char16_t* text, int length, char* out, int outSize) noexcept {
+  static_assert(sizeof(char16_t) == sizeof(wchar_t), "UTF-16 text is wchar_t text here");
+  return ::WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t*>(text), length, out,
+                               outSize, nullptr, nullptr);
+}
+
+int AnsiToWide(const char* text, int length, char16_t* out, int outSize) noexcept {
+  return ::MultiByteToWideChar(CP_ACP, 0, text, length, reinterpret_cast<wchar_t*>(out), outSize);
+}
+
 }  // namespace tovrel::platform

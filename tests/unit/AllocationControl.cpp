@@ -1,0 +1,50 @@
+#include "AllocationControl.hpp"
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+bool g_counting = false;
+int g_allocations = 0;
+int g_failAt = 0;  // 0: never
+}  // namespace
+
+namespace tovrel::test {
+
+void CountAllocations(bool on) {
+  g_counting = on;
+  g_allocations = 0;
+}
+int Allocations() {
+  return g_allocations;
+}
+void FailAllocations(int n) {
+  g_failAt = n;
+}
+
+}  // namespace tovrel::test
+
+void* operator new(std::size_t size) {
+  if (g_counting) ++g_allocations;
+  if (g_failAt > 0 && --g_failAt == 0) {
+    g_failAt = 1;  // stays out of memory
+    throw std::bad_alloc();
+  }
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+  return operator new(size);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}

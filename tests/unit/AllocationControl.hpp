@@ -1,0 +1,13 @@
+// The test executables' own operator new: it counts allocations and can be told to run out of
+// memory, so tests can show that a path never allocates, or survives when allocation fails.
+#pragma once
+
+namespace tovrel::test {
+
+void CountAllocations(bool on);
+int Allocations();
+// The n-th allocation from now (1: the next) and every one after it throws std::bad_alloc,
+// until FailAllocations(0).
+void FailAllocations(int n);
+
+}  // namespace tovrel::test

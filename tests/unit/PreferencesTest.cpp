@@ -1,0 +1,187 @@
+#include "uPreferences.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "AllocationControl.hpp"
+#include "FakePlatform.hpp"
+
+namespace tovrel {
+namespace {
+
+using fake::FakeRegistry;
+using fake::RegOp;
+using Bytes = std::vector<unsigned char>;
+
+constexpr char kKey[] = "Software\\Quorvel\\MsgPlus2\\alice\\Preferences\\Plugins\\tovrel.dll";
+
+class PreferencesTest : public testing::Test {
+ protected:
+  void SetUp() override { fake::FakeSystem::Get().Reset(); }
+  void TearDown() override {
+    test::FailAllocations(0);
+    EXPECT_EQ(registry_.OpenKeys(), 0) << "every key is closed on every path";
+  }
+  PluginSettings Load(std::u16string_view user = u"alice") {
+    PluginSettings settings{0xEE, 0xEE, 0xEE};  // whatever the caller had is overwritten
+    LoadSettings(user, settings);
+    return settings;
+  }
+
+  FakeRegistry& registry_ = fake::FakeSystem::Get().Registry;
+};
+
+struct StoredValue {
+  const char* Name;
+  const char* Value;
+  std::uint32_t Type;
+  Bytes Data;
+  PluginSettings Expected;
+};
+
+Bytes Dword(std::uint32_t v) {
+  return {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+          static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+}
+
+const StoredValue kStoredValues[] = {
+    {"EnableZero", "EnablePlugin", fake::kRegDword, Dword(0), {0, 0, 0}},
+    {"EnableSeven", "EnablePlugin", fake::kRegDword, Dword(7), {1, 0, 0}},
+    {"EnableAllBits", "EnablePlugin", fake::kRegDword, Dword(0xFFFFFFFF), {1, 0, 0}},
+    {"EnableAsTextZero", "EnablePlugin", fake::kRegSz, {'0', 0}, {1, 0, 0}},
+    {"EnableAsBinaryZero", "EnablePlugin", fake::kRegBinary, Dword(0), {1, 0, 0}},
+    {"ActionOne", "ESCAction", fake::kRegDword, Dword(1), {1, 1, 0}},
+    {"Action256", "ESCAction", fake::kRegDword, Dword(256), {1, 0, 0}},
+    {"Action257", "ESCAction", fake::kRegDword, Dword(257), {1, 1, 0}},
+    {"ActionTwo", "ESCAction", fake::kRegDword, Dword(2), {1, 2, 0}},
+    {"ActionAllBits", "ESCAction", fake::kRegDword, Dword(0xFFFFFFFF), {1, 255, 0}},
+    {"ActionAsQword", "ESCAction", fake::kRegQword, {1, 0, 0, 0, 0, 0, 0, 0}, {1, 0, 0}},
+    {"ActionDwordWithEightBytes",
+     "ESCAction",
+     fake::kRegDword,
+     {1, 0, 0, 0, 0, 0, 0, 0},
+     {1, 0, 0}},
+    {"MainWindowOne", "MinimizeMsgrMainWin", fake::kRegDword, Dword(1), {1, 0, 1}},
+    {"MainWindowHighBitOnly", "MinimizeMsgrMainWin", fake::kRegDword, Dword(0x80000000), {1, 0, 1}},
+    // A REG_DWORD of fewer than 4 bytes reads as its bytes with the missing ones zero.
+    {"ShortDwordOneByte", "EnablePlugin", fake::kRegDword, {0}, {0, 0, 0}},
+    {"ShortDwordTwoBytes", "ESCAction", fake::kRegDword, {1, 1}, {1, 1, 0}},
+    {"EmptyDword", "ESCAction", fake::kRegDword, {}, {1, 0, 0}},
+};
+
+class StoredValueTest : public PreferencesTest, public testing::WithParamInterface<StoredValue> {};
+
+TEST_P(StoredValueTest, LoadsAsTheStoreSays) {
+  const StoredValue& row = GetParam();
+  registry_.SetValue(kKey, row.Value, row.Type, row.Data);
+  EXPECT_EQ(Load(), row.Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, StoredValueTest, testing::ValuesIn(kStoredValues),
+                         [](const testing::TestParamInfo<StoredValue>& r) { return r.param.Name; });
+
+TEST_F(PreferencesTest, MissingKey_GivesDefaultsAndLeavesTheEmptyKeyBehind) {
+  EXPECT_EQ(Load(), (PluginSettings{1, 0, 0}));
+  EXPECT_TRUE(registry_.KeyExists(kKey));
+  EXPECT_EQ(registry_.ValueCount(kKey), 0u);
+}
+
+TEST_F(PreferencesTest, KeyThatCannotBeOpened_GivesDefaults) {
+  registry_.SetDword(kKey, "EnablePlugin", 0);
+  registry_.FailCall(RegOp::CreateKey);
+  EXPECT_EQ(Load(), (PluginSettings{1, 0, 0}));
+
+  registry_.SetReadOnly(kKey);  // readable, but full access is always asked for
+  EXPECT_EQ(Load(), (PluginSettings{1, 0, 0}));
+}
+
+TEST_F(PreferencesTest, OneUnreadableValueDoesNotStopTheNext) {
+  registry_.SetDword(kKey, "EnablePlugin", 0);
+  registry_.SetDword(kKey, "ESCAction", 1);
+  registry_.SetDword(kKey, "MinimizeMsgrMainWin", 1);
+  const PluginSettings expected[] = {{1, 1, 1}, {0, 0, 1}, {0, 1, 0}};
+  for (int failing = 1; failing <= 3; ++failing) {
+    SCOPED_TRACE(failing);
+    registry_.FailCall(RegOp::QueryValue, failing);
+    EXPECT_EQ(Load(), expected[failing - 1]);
+  }
+}
+
+TEST_F(PreferencesTest, Save_WritesThreeDwordsAndIgnoresBits24To31) {
+  SaveSettings(u"alice", 0xAB01FF01);
+  EXPECT_EQ(registry_.Dword(kKey, "EnablePlugin"), 1u);
+  EXPECT_EQ(registry_.Dword(kKey, "ESCAction"), 255u);
+  EXPECT_EQ(registry_.Dword(kKey, "MinimizeMsgrMainWin"), 1u);
+  const std::vector<std::string> first = registry_.Writes;
+
+  registry_.Writes.clear();
+  SaveSettings(u"alice", 0x0001FF01);
+  EXPECT_EQ(registry_.Writes, first) << "the same three values, whatever bits 24-31 hold";
+  EXPECT_EQ(Load(), (PluginSettings{1, 255, 1}));
+}
+
+TEST_F(PreferencesTest, Save_KeepsValuesOfOtherNames) {
+  registry_.SetValue(kKey, "SomeoneElses", fake::kRegSz, {'x', 0});
+  SaveSettings(u"alice", 0x000000);
+  ASSERT_NE(registry_.Value(kKey, "SomeoneElses"), nullptr);
+  EXPECT_EQ(registry_.ValueCount(kKey), 4u);
+  EXPECT_EQ(Load(), (PluginSettings{0, 0, 0}));
+}
+
+TEST_F(PreferencesTest, Save_AFailedWriteDoesNotStopTheNext) {
+  registry_.FailCall(RegOp::SetValue, 2);
+  SaveSettings(u"alice", 0x010101);
+  EXPECT_EQ(registry_.Dword(kKey, "EnablePlugin"), 1u);
+  EXPECT_EQ(registry_.Value(kKey, "ESCAction"), nullptr);
+  EXPECT_EQ(registry_.Dword(kKey, "MinimizeMsgrMainWin"), 1u);
+}
+
+TEST_F(PreferencesTest, Save_WhenTheKeyCannotBeOpened_WritesNothing) {
+  registry_.FailCall(RegOp::CreateKey);
+  SaveSettings(u"alice", 0x010101);
+  EXPECT_TRUE(registry_.Writes.empty());
+}
+
+TEST_F(PreferencesTest, KeyPathIsBuiltExactly) {
+  const struct {
+    std::u16string_view User;
+    const char* Path;
+  } rows[] = {
+      {u"alice", "Software\\Quorvel\\MsgPlus2\\alice\\Preferences\\Plugins\\tovrel.dll"},
+      {u"", "Software\\Quorvel\\MsgPlus2\\\\Preferences\\Plugins\\tovrel.dll"},
+      {u"a\\b", "Software\\Quorvel\\MsgPlus2\\a\\b\\Preferences\\Plugins\\tovrel.dll"},
+      {u"caf\u00e9", "Software\\Quorvel\\MsgPlus2\\caf\xe9\\Preferences\\Plugins\\tovrel.dll"},
+      {u"\u4e2d\u6587", "Software\\Quorvel\\MsgPlus2\\??\\Preferences\\Plugins\\tovrel.dll"},
+  };
+  for (const auto& row : rows) {
+    registry_.CreatedPaths.clear();
+    Load(row.User);
+    SaveSettings(row.User, 0);
+    EXPECT_EQ(registry_.CreatedPaths, (std::vector<std::string>{row.Path, row.Path}));
+  }
+  EXPECT_TRUE(registry_.KeyExists("Software\\Quorvel\\MsgPlus2\\a\\b\\Preferences"));
+}
+
+TEST_F(PreferencesTest, EmptyUserKey_TheRegistryPassesOverTheEmptyComponent) {
+  SaveSettings(u"", 0x000100);
+  EXPECT_EQ(
+      registry_.Dword("Software\\Quorvel\\MsgPlus2\\Preferences\\Plugins\\tovrel.dll", "ESCAction"),
+      1u);
+  EXPECT_EQ(Load(u""), (PluginSettings{0, 1, 0}));
+}
+
+TEST_F(PreferencesTest, OutOfMemoryWhileBuildingThePath_NothingEscapes) {
+  registry_.SetDword(kKey, "EnablePlugin", 0);
+  test::FailAllocations(1);
+  PluginSettings settings{0xEE, 0xEE, 0xEE};
+  EXPECT_NO_THROW(LoadSettings(u"alice", settings));
+  EXPECT_NO_THROW(SaveSettings(u"alice", 0x010101));
+  test::FailAllocations(0);
+  EXPECT_EQ(settings, (PluginSettings{1, 0, 0}));
+  EXPECT_TRUE(registry_.Writes.empty());
+}
+
+}  // namespace
+}  // namespace tovrel
