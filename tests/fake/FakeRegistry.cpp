@@ -90,28 +90,24 @@ platform::RegKey FakeRegistry::NewHandle(Node* node) {
 }
 
 long FakeRegistry::Create(platform::RegKey root, const char* path, platform::RegKey* key) {
-  *key = platform::RegKey::None;
   CreatedPaths.emplace_back(path);
-  if (long error = Fails(RegOp::CreateKey)) return error;
-  Node* from = NodeOf(root);
-  if (from == nullptr) return kErrorInvalidParameter;
-  long error = 0;
-  Node* node = Walk(from, path, true, &error);
-  if (node == nullptr) return error;
-  if (node->ReadOnly) return kErrorAccessDenied;  // full access is always asked for
-  *key = NewHandle(node);
-  return 0;
+  return OpenKey(RegOp::CreateKey, root, path, key);
 }
 
 long FakeRegistry::Open(platform::RegKey root, const char* path, platform::RegKey* key) {
+  return OpenKey(RegOp::OpenKey, root, path, key);
+}
+
+long FakeRegistry::OpenKey(RegOp op, platform::RegKey root, const char* path,
+                           platform::RegKey* key) {
   *key = platform::RegKey::None;
-  if (long error = Fails(RegOp::OpenKey)) return error;
+  if (long error = Fails(op)) return error;
   Node* from = NodeOf(root);
   if (from == nullptr) return kErrorInvalidParameter;
   long error = 0;
-  Node* node = Walk(from, path, false, &error);
+  Node* node = Walk(from, path, op == RegOp::CreateKey, &error);
   if (node == nullptr) return error;
-  if (node->ReadOnly) return kErrorAccessDenied;
+  if (node->ReadOnly) return kErrorAccessDenied;  // full access is always asked for
   *key = NewHandle(node);
   return 0;
 }

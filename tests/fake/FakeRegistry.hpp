@@ -79,6 +79,7 @@ class FakeRegistry {
     long Error = 0;
   };
   long Fails(RegOp op);
+  long OpenKey(RegOp op, platform::RegKey root, const char* path, platform::RegKey* key);
   Node* NodeOf(platform::RegKey key);
   Node* Walk(Node* from, const std::string& path, bool create, long* error);
   const Node* Find(const std::string& path) const;
