@@ -1,7 +1,9 @@
 #include "FakePlatform.hpp"
 
 #include <algorithm>
+
 #include <cstring>
+#include "AllocationControl.hpp"
 
 namespace tovrel::fake {
 
@@ -133,6 +135,7 @@ int FakeSystem::MappedViews() const {
 namespace tovrel::platform {
 
 using fake::FakeSystem;
+using test::AllocationFailuresSuspended;
 
 std::uint32_t CurrentProcessId() noexcept {
   return FakeSystem::Get().ProcessId;
@@ -142,9 +145,11 @@ std::uint32_t CurrentThreadId() noexcept {
 }
 
 Mapping CreateMapping(const char* name, std::uint32_t size) noexcept {
+  const AllocationFailuresSuspended bookkeeping;
   return FakeSystem::Get().CreateMapping(name, size);
 }
 Mapping OpenMapping(const char* name) noexcept {
+  const AllocationFailuresSuspended bookkeeping;
   return FakeSystem::Get().OpenMapping(name);
 }
 void* MapView(Mapping mapping) noexcept {
@@ -158,6 +163,7 @@ void CloseMapping(Mapping mapping) noexcept {
 }
 
 HookHandle SetKeyboardHook(HookProc proc, Instance module, std::uint32_t threadId) noexcept {
+  const AllocationFailuresSuspended bookkeeping;
   return FakeSystem::Get().InstallHook(proc, module, threadId);
 }
 void Unhook(HookHandle hook) noexcept {
@@ -195,25 +201,31 @@ LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
 }
 
 RegStatus CreateRegistryKey(RegKey root, const char* path, RegKey* key) noexcept {
+  const AllocationFailuresSuspended bookkeeping;
   return FakeSystem::Get().Registry.Create(root, path, key);
 }
 RegStatus OpenRegistryKey(RegKey root, const char* path, RegKey* key) noexcept {
+  const AllocationFailuresSuspended bookkeeping;
   return FakeSystem::Get().Registry.Open(root, path, key);
 }
 RegStatus QueryRegistryValue(RegKey key, const char* name, std::uint32_t* type, void* data,
                              std::uint32_t* size) noexcept {
+  const AllocationFailuresSuspended bookkeeping;
   return FakeSystem::Get().Registry.Query(key, name, type, data, size);
 }
 RegStatus SetRegistryValue(RegKey key, const char* name, std::uint32_t type, const void* data,
                            std::uint32_t size) noexcept {
+  const AllocationFailuresSuspended bookkeeping;
   return FakeSystem::Get().Registry.Set(key, name, type, data, size);
 }
 RegStatus QueryRegistrySubkeys(RegKey key, std::uint32_t* count,
                                std::uint32_t* maxNameLength) noexcept {
+  const AllocationFailuresSuspended bookkeeping;
   return FakeSystem::Get().Registry.QueryInfo(key, count, maxNameLength);
 }
 RegStatus EnumRegistrySubkey(RegKey key, std::uint32_t index, char* name,
                              std::uint32_t* length) noexcept {
+  const AllocationFailuresSuspended bookkeeping;
   return FakeSystem::Get().Registry.Enum(key, index, name, length);
 }
 void CloseRegistryKey(RegKey key) noexcept {

@@ -10,4 +10,14 @@ int Allocations();
 // until FailAllocations(0).
 void FailAllocations(int n);
 
+// While one of these lives, allocations never fail: the fake system's own bookkeeping is not
+// what a test of running out of memory is about.
+class AllocationFailuresSuspended {
+ public:
+  AllocationFailuresSuspended();
+  ~AllocationFailuresSuspended();
+  AllocationFailuresSuspended(const AllocationFailuresSuspended&) = delete;
+  AllocationFailuresSuspended& operator=(const AllocationFailuresSuspended&) = delete;
+};
+
 }  // namespace tovrel::test

@@ -7,6 +7,7 @@ namespace {
 bool g_counting = false;
 int g_allocations = 0;
 int g_failAt = 0;  // 0: never
+int g_suspended = 0;
 }  // namespace
 
 namespace tovrel::test {
@@ -22,11 +23,18 @@ void FailAllocations(int n) {
   g_failAt = n;
 }
 
+AllocationFailuresSuspended::AllocationFailuresSuspended() {
+  ++g_suspended;
+}
+AllocationFailuresSuspended::~AllocationFailuresSuspended() {
+  --g_suspended;
+}
+
 }  // namespace tovrel::test
 
 void* operator new(std::size_t size) {
   if (g_counting) ++g_allocations;
-  if (g_failAt > 0 && --g_failAt == 0) {
+  if (g_suspended == 0 && g_failAt > 0 && --g_failAt == 0) {
     g_failAt = 1;  // stays out of memory
     throw std::bad_alloc();
   }

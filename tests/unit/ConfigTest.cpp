@@ -1,0 +1,167 @@
+#include "fConfig.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "AllocationControl.hpp"
+#include "FakePlatform.hpp"
+
+namespace tovrel {
+namespace {
+
+using fake::RegOp;
+
+std::string KeyOf(const std::string& user) {
+  return "Software\\Quorvel\\MsgPlus2\\" + user + "\\Preferences\\Plugins\\tovrel.dll";
+}
+
+class ConfigTest : public testing::Test {
+ protected:
+  void SetUp() override { fake::FakeSystem::Get().Reset(); }
+  void TearDown() override {
+    test::FailAllocations(0);
+    EXPECT_EQ(registry_.OpenKeys(), 0) << "every key is closed on every path";
+  }
+  // The dialog as the caller shows it: Settings written, then FormShow.
+  static TfrmConfig Shown(PluginSettings settings) {
+    TfrmConfig form;
+    form.Settings = settings;
+    form.FormShow();
+    return form;
+  }
+
+  fake::FakeRegistry& registry_ = fake::FakeSystem::Get().Registry;
+};
+
+TEST_F(ConfigTest, EnablingRules) {
+  const struct {
+    PluginSettings Settings;
+    bool ActionEnabled;  // lbl1 and cbxAction
+    bool MainWindowEnabled;
+  } rows[] = {
+      {{0, 0, 0}, false, false}, {{0, 1, 1}, false, false}, {{0, 7, 0}, false, false},
+      {{1, 1, 0}, true, true},   {{1, 0, 1}, true, false},  {{1, 9, 1}, true, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message()
+                 << int{row.Settings.EnablePlugin} << "/" << int{row.Settings.ESCAction});
+    const TfrmConfig form = Shown(row.Settings);
+    EXPECT_EQ(form.lbl1.Enabled, row.ActionEnabled);
+    EXPECT_EQ(form.cbxAction.Enabled, row.ActionEnabled);
+    EXPECT_EQ(form.cbMinimizeMainWin.Enabled, row.MainWindowEnabled);
+    EXPECT_TRUE(form.cbEnablePlug.Enabled);
+    EXPECT_TRUE(form.cbSetAsDefault.Enabled);
+  }
+}
+
+TEST_F(ConfigTest, ActionValuesSelectTheirItemOrNone_AndOKStores255ForNone) {
+  const struct {
+    std::uint8_t Action;
+    int Selection;
+    std::uint8_t Stored;
+  } rows[] = {{0, 0, 0}, {1, 1, 1}, {2, -1, 255}, {128, -1, 255}, {255, -1, 255}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(int{row.Action});
+    TfrmConfig form = Shown({1, row.Action, 0});
+    EXPECT_EQ(form.cbxAction.ItemIndex, row.Selection);
+    form.btnOKClick();
+    EXPECT_EQ(form.Settings.ESCAction, row.Stored);
+    EXPECT_EQ(form.ModalResult, kDialogResultOK);
+  }
+}
+
+TEST_F(ConfigTest, DisabledControlsKeepTheirStateAndOKStillReadsThem) {
+  TfrmConfig form = Shown({1, MinimizeIMWindow, 1});
+  ASSERT_TRUE(form.cbMinimizeMainWin.Enabled);
+  form.SetChecked(form.cbEnablePlug, false);  // as a click would
+  EXPECT_FALSE(form.cbMinimizeMainWin.Enabled);
+  EXPECT_FALSE(form.cbxAction.Enabled);
+  EXPECT_TRUE(form.cbMinimizeMainWin.Checked);
+  EXPECT_EQ(form.cbxAction.ItemIndex, 1);
+  form.btnOKClick();
+  EXPECT_EQ(form.Settings, (PluginSettings{0, 1, 1}));
+}
+
+TEST_F(ConfigTest, SettingACheckBoxFromCodeRunsItsClickHandler) {
+  TfrmConfig form = Shown({0, MinimizeIMWindow, 0});
+  ASSERT_FALSE(form.cbxAction.Enabled);
+  form.SetChecked(form.cbEnablePlug, true);
+  EXPECT_TRUE(form.cbxAction.Enabled);
+  EXPECT_TRUE(form.lbl1.Enabled);
+  EXPECT_TRUE(form.cbMinimizeMainWin.Enabled);
+
+  form.SetItemIndex(form.cbxAction, DoNothing);
+  form.cbxActionChange();  // the list reports the user's pick
+  EXPECT_FALSE(form.cbMinimizeMainWin.Enabled);
+}
+
+TEST_F(ConfigTest, CancelLeavesSettingsAsWritten) {
+  TfrmConfig form = Shown({1, 2, 1});
+  form.SetChecked(form.cbEnablePlug, false);
+  form.btnCancelClick();
+  EXPECT_EQ(form.ModalResult, kDialogResultCancel);
+  EXPECT_EQ(form.Settings, (PluginSettings{1, 2, 1}));
+}
+
+TEST_F(ConfigTest, SetAsDefaultUnticked_NoRegistryAccessAtAll) {
+  registry_.AddKey("Software\\Quorvel\\MsgPlus2\\alice");
+  TfrmConfig form = Shown({1, 1, 1});
+  EXPECT_FALSE(form.cbSetAsDefault.Checked) << "unticked in every new dialog";
+  form.btnOKClick();
+  EXPECT_EQ(registry_.Accesses, 0);
+}
+
+TEST_F(ConfigTest, SetAsDefaultTicked_SavesEveryProfileInEnumerationOrder) {
+  for (const char* user : {"zoe", "Alice", "bob", "not-a-profile"}) {
+    registry_.AddKey(std::string("Software\\Quorvel\\MsgPlus2\\") + user);
+  }
+  TfrmConfig form = Shown({1, 7, 0});  // no selection: 255 is written
+  form.SetChecked(form.cbSetAsDefault, true);
+  form.btnOKClick();
+
+  EXPECT_EQ(form.ModalResult, kDialogResultOK);
+  std::vector<std::string> expected;
+  for (const char* user : {"Alice", "bob", "not-a-profile", "zoe"}) {
+    for (const char* value : {"EnablePlugin=1", "ESCAction=255", "MinimizeMsgrMainWin=0"}) {
+      expected.push_back(KeyOf(user) + "\\" + value);
+    }
+  }
+  EXPECT_EQ(registry_.Writes, expected);
+}
+
+TEST_F(ConfigTest, SetAsDefaultTicked_WithoutTheRoot_WritesNothingAndStillEndsWithOK) {
+  TfrmConfig form = Shown({1, 0, 0});
+  form.SetChecked(form.cbSetAsDefault, true);
+  form.btnOKClick();
+  EXPECT_EQ(form.ModalResult, kDialogResultOK);
+  EXPECT_TRUE(registry_.Writes.empty());
+  EXPECT_FALSE(registry_.KeyExists("Software\\Quorvel\\MsgPlus2")) << "nothing is created";
+}
+
+TEST_F(ConfigTest, SetAsDefaultTicked_FailuresReleaseTheListAndCloseTheKey) {
+  registry_.AddKey("Software\\Quorvel\\MsgPlus2\\alice");
+  registry_.AddKey("Software\\Quorvel\\MsgPlus2\\bob");
+  TfrmConfig form = Shown({1, 1, 0});
+  form.SetChecked(form.cbSetAsDefault, true);
+
+  registry_.FailCall(RegOp::QueryInfo);
+  form.btnOKClick();
+  EXPECT_TRUE(registry_.Writes.empty());
+
+  registry_.FailCall(RegOp::EnumKey, 1);  // the first name cannot be read: the others still are
+  form.btnOKClick();
+  EXPECT_EQ(registry_.Writes.size(), 3u);
+  EXPECT_EQ(registry_.Writes[0], KeyOf("bob") + "\\EnablePlugin=1");
+
+  registry_.Writes.clear();
+  test::FailAllocations(1);  // out of memory for the list
+  EXPECT_NO_THROW(form.btnOKClick());
+  test::FailAllocations(0);
+  EXPECT_TRUE(registry_.Writes.empty());
+  EXPECT_EQ(form.ModalResult, kDialogResultOK);
+}
+
+}  // namespace
+}  // namespace tovrel
