@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "AllocationControl.hpp"
-#include "FakePlatform.hpp"
+#include "PluginFixture.hpp"
 
 namespace tovrel {
 namespace {
@@ -17,13 +16,8 @@ std::string KeyOf(const std::string& user) {
   return "Software\\Quorvel\\MsgPlus2\\" + user + "\\Preferences\\Plugins\\tovrel.dll";
 }
 
-class ConfigTest : public testing::Test {
+class ConfigTest : public RegistryTest {
  protected:
-  void SetUp() override { fake::FakeSystem::Get().Reset(); }
-  void TearDown() override {
-    test::FailAllocations(0);
-    EXPECT_EQ(registry_.OpenKeys(), 0) << "every key is closed on every path";
-  }
   // The dialog as the caller shows it: Settings written, then FormShow.
   static TfrmConfig Shown(PluginSettings settings) {
     TfrmConfig form;
@@ -31,8 +25,6 @@ class ConfigTest : public testing::Test {
     form.FormShow();
     return form;
   }
-
-  fake::FakeRegistry& registry_ = fake::FakeSystem::Get().Registry;
 };
 
 TEST_F(ConfigTest, EnablingRules) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "AllocationControl.hpp"
 #include "FakePlatform.hpp"
 #include "plugin/HookRecord.hpp"
 #include "plugin/ModuleState.hpp"
@@ -40,6 +41,18 @@ class PluginTest : public testing::Test {
   void TearDown() override { ModuleLoad{}.Enter(); }
 
   fake::FakeSystem& system_ = fake::FakeSystem::Get();
+};
+
+// A fresh fake registry; afterwards, memory is plentiful again and no key may be left open.
+class RegistryTest : public testing::Test {
+ protected:
+  void SetUp() override { fake::FakeSystem::Get().Reset(); }
+  void TearDown() override {
+    test::FailAllocations(0);
+    EXPECT_EQ(registry_.OpenKeys(), 0) << "every key is closed on every path";
+  }
+
+  fake::FakeRegistry& registry_ = fake::FakeSystem::Get().Registry;
 };
 
 }  // namespace tovrel

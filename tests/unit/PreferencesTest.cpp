@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "AllocationControl.hpp"
-#include "FakePlatform.hpp"
+#include "PluginFixture.hpp"
 
 namespace tovrel {
 namespace {
@@ -17,20 +16,13 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr char kKey[] = "Software\\Quorvel\\MsgPlus2\\alice\\Preferences\\Plugins\\tovrel.dll";
 
-class PreferencesTest : public testing::Test {
+class PreferencesTest : public RegistryTest {
  protected:
-  void SetUp() override { fake::FakeSystem::Get().Reset(); }
-  void TearDown() override {
-    test::FailAllocations(0);
-    EXPECT_EQ(registry_.OpenKeys(), 0) << "every key is closed on every path";
-  }
   PluginSettings Load(std::u16string_view user = u"alice") {
     PluginSettings settings{0xEE, 0xEE, 0xEE};  // whatever the caller had is overwritten
     LoadSettings(user, settings);
     return settings;
   }
-
-  FakeRegistry& registry_ = fake::FakeSystem::Get().Registry;
 };
 
 struct StoredValue {
