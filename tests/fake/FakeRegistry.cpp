@@ -28,6 +28,11 @@ constexpr std::size_t kMaxKeyNameLength = 255;
 
 }  // namespace
 
+std::vector<unsigned char> DwordBytes(std::uint32_t value) {
+  return {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+          static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+}
+
 long FakeRegistry::Fails(RegOp op) {
   ++Accesses;
   auto it = failures_.find(op);
@@ -192,9 +197,7 @@ void FakeRegistry::SetValue(const std::string& keyPath, const std::string& name,
 
 void FakeRegistry::SetDword(const std::string& keyPath, const std::string& name,
                             std::uint32_t value) {
-  SetValue(keyPath, name, kRegDword,
-           {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-            static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)});
+  SetValue(keyPath, name, kRegDword, DwordBytes(value));
 }
 
 const RegValue* FakeRegistry::Value(const std::string& keyPath, const std::string& name) const {

@@ -26,6 +26,9 @@ inline constexpr long kErrorNoMoreItems = 259;
 
 enum class RegOp { CreateKey, OpenKey, QueryValue, SetValue, QueryInfo, EnumKey };
 
+// The 4 little-endian bytes of a REG_DWORD.
+std::vector<unsigned char> DwordBytes(std::uint32_t value);
+
 struct RegValue {
   std::uint32_t Type;
   std::vector<unsigned char> Data;

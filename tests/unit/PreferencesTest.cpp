@@ -34,8 +34,7 @@ struct StoredValue {
 };
 
 Bytes Dword(std::uint32_t v) {
-  return {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-          static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+  return fake::DwordBytes(v);
 }
 
 const StoredValue kStoredValues[] = {
