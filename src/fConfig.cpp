@@ -1,6 +1,6 @@
 #include "fConfig.hpp"
 
-#include <iterator>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -55,21 +55,144 @@ void ApplyToAllProfiles(PackedSettings settings) noexcept {
   }
 }
 
-TfrmConfig::TfrmConfig() {
-  cbEnablePlug.OnClick = &TfrmConfig::cbEnablePlugClick;
-  cbxAction.ItemCount = static_cast<int>(std::size(kActionItems));
-  cbxAction.ItemIndex = DoNothing;
-  cbxAction.OnChange = &TfrmConfig::cbxActionChange;
+namespace {
+
+using platform::ControlKind;
+using platform::ControlLayout;
+using platform::Handler;
+using platform::TForm;
+
+template <TControl TfrmConfig::*Field>
+constexpr TControl TForm::*State = static_cast<TControl TForm::*>(Field);
+
+template <void (TfrmConfig::*Method)()>
+constexpr Handler On = static_cast<Handler>(Method);
+
+using enum platform::Anchor;
+
+// Pixels at 96 pixels per inch, for a layout font in which "0" is 13 pixels high. The children
+// of the group box are placed in its client area; tab order counts within the parent.
+constexpr ControlLayout kConfigControls[kConfigControlCount] = {
+    {.Name = "gbConfig",
+     .Kind = ControlKind::GroupBox,
+     .Left = 8,
+     .Top = 8,
+     .Width = 457,
+     .Height = 105,
+     .Anchors = kAnchorLeft | kAnchorTop | kAnchorRight | kAnchorBottom,
+     .TabOrder = 0,
+     .Text = kConfigCaption,
+     .State = State<&TfrmConfig::gbConfig>},
+    // As wide as its text in the final font: the face chosen at creation is wider than the
+    // layout's, and there are 110 pixels before the action list.
+    {.Name = "lbl1",
+     .Kind = ControlKind::Label,
+     .Parent = kGbConfig,
+     .Left = 26,
+     .Top = 48,
+     .Width = 103,
+     .Height = 13,
+     .Text = "When ESC is pressed",
+     .Options = platform::kAutoWidth,
+     .State = State<&TfrmConfig::lbl1>},
+    {.Name = "cbEnablePlug",
+     .Kind = ControlKind::CheckBox,
+     .Parent = kGbConfig,
+     .Left = 8,
+     .Top = 24,
+     .Width = 97,
+     .Height = 17,
+     .TabOrder = 0,
+     .Text = "Enable plugin",
+     .State = State<&TfrmConfig::cbEnablePlug>,
+     .OnClick = On<&TfrmConfig::cbEnablePlugClick>},
+    {.Name = "cbxAction",
+     .Kind = ControlKind::DropDownList,
+     .Parent = kGbConfig,
+     .Left = 136,
+     .Top = 44,
+     .Width = 313,
+     .Height = 21,
+     .Anchors = kAnchorLeft | kAnchorTop | kAnchorRight,
+     .TabOrder = 1,
+     .State = State<&TfrmConfig::cbxAction>,
+     .OnChange = On<&TfrmConfig::cbxActionChange>,
+     .Items = kActionItems,
+     .ItemHeight = 13,
+     .ItemIndex = DoNothing},
+    {.Name = "cbMinimizeMainWin",
+     .Kind = ControlKind::CheckBox,
+     .Parent = kGbConfig,
+     .Left = 136,
+     .Top = 72,
+     .Width = 214,
+     .Height = 17,
+     .TabOrder = 2,
+     .Text = "Minimize Messenger main window too",
+     .State = State<&TfrmConfig::cbMinimizeMainWin>},
+    {.Name = "btnOK",
+     .Kind = ControlKind::Button,
+     .Left = 312,
+     .Top = 120,
+     .Width = 73,
+     .Height = 25,
+     .Anchors = kAnchorRight | kAnchorBottom,
+     .TabOrder = 1,
+     .Text = "OK",
+     .Options = platform::kDefaultButton,
+     .State = State<&TfrmConfig::btnOK>,
+     .OnClick = On<&TfrmConfig::btnOKClick>},
+    {.Name = "btnCancel",
+     .Kind = ControlKind::Button,
+     .Left = 392,
+     .Top = 120,
+     .Width = 73,
+     .Height = 25,
+     .Anchors = kAnchorRight | kAnchorBottom,
+     .TabOrder = 2,
+     .Text = "Cancel",
+     .Options = platform::kCancelButton,
+     .State = State<&TfrmConfig::btnCancel>,
+     .OnClick = On<&TfrmConfig::btnCancelClick>},
+    {.Name = "cbSetAsDefault",
+     .Kind = ControlKind::CheckBox,
+     .Left = 8,
+     .Top = 123,
+     .Width = 233,
+     .Height = 17,
+     .Anchors = kAnchorLeft | kAnchorBottom,
+     .TabOrder = 3,
+     .Text = "Set this configuration as default for all users",
+     .State = State<&TfrmConfig::cbSetAsDefault>},
+};
+
+// The version query's platform identifier of the NT family (VER_PLATFORM_WIN32_NT).
+constexpr std::uint32_t kPlatformNT = 2;
+
+}  // namespace
+
+const platform::FormLayout kConfigLayout = {.Name = "TfrmConfig",
+                                            .Caption = kConfigCaption,
+                                            .ClientWidth = 473,
+                                            .ClientHeight = 153,
+                                            .FontFace = "MS Sans Serif",
+                                            .FontHeight = -11,
+                                            .DesignDensity = 96,
+                                            .DesignZeroHeight = 13,
+                                            .Controls = kConfigControls,
+                                            .OnCreate = On<&TfrmConfig::FormCreate>,
+                                            .OnShow = On<&TfrmConfig::FormShow>};
+
+TfrmConfig::TfrmConfig() noexcept : TForm(kConfigLayout) {
+  BindControls();
 }
 
-void TfrmConfig::SetChecked(TCheckBox& box, bool checked) {
-  if (box.Checked == checked) return;
-  box.Checked = checked;
-  if (box.OnClick != nullptr) (this->*box.OnClick)();
-}
-
-void TfrmConfig::SetItemIndex(TComboBox& list, int index) {
-  list.ItemIndex = index >= 0 && index < list.ItemCount ? index : -1;
+void TfrmConfig::FormCreate() {
+  // Logical faces: the system resolves them to its current dialog font.
+  const char* face = platform::OsPlatformId() == kPlatformNT ? "MS Shell Dlg 2" : "MS Shell Dlg";
+  std::strncpy(FontName, face, platform::kFaceNameSize - 1);
+  // Every font the module creates from now on starts with this face.
+  std::strncpy(platform::DefaultFontFace(), FontName, platform::kFaceNameSize - 1);
 }
 
 void TfrmConfig::FormShow() {

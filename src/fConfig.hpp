@@ -1,70 +1,69 @@
-// The configuration dialog: its controls' state, its handlers and its enabling rules.
+// The configuration dialog: its layout, its handlers and its enabling rules.
 //
 // The handlers work on plain control state (checked, enabled, selection), so they run and are
-// tested without any window. The window toolkit mirrors that state onto the real controls and
-// reports the user's changes back through the same handlers.
+// tested without any window. The window toolkit builds the dialog from the layout, mirrors that
+// state onto the real controls and reports the user's changes back through the same handlers.
 #pragma once
 
 #include <string_view>
 
+#include "platform/Form.hpp"
 #include "uConstants.hpp"
 #include "uPreferences.hpp"
 
 namespace tovrel {
 
-class TfrmConfig;
-
-struct TLabel {
-  bool Enabled = true;
-};
-
-struct TCheckBox {
-  bool Checked = false;
-  bool Enabled = true;
-  void (TfrmConfig::*OnClick)() = nullptr;
-};
-
-// A list-only drop-down: ItemIndex is the selected position, -1 for none.
-struct TComboBox {
-  int ItemIndex = -1;
-  int ItemCount = 0;
-  bool Enabled = true;
-  void (TfrmConfig::*OnChange)() = nullptr;
-};
+using platform::TControl;
 
 // The texts of the action list; an item's position is the EscAction value it stands for.
-inline constexpr std::string_view kActionItems[] = {
+inline constexpr const char* kActionItems[] = {
     "do nothing (prevent Messenger from minimizing IM window)",
     "minimize IM window",
 };
 
-class TfrmConfig {
+// The dialog's caption, which is also its group box's text.
+inline constexpr char kConfigCaption[] = "Tovrel plugin configuration";
+
+class TfrmConfig : public platform::TForm {
  public:
-  TfrmConfig();
+  TfrmConfig() noexcept;
 
   // Written by the caller before the dialog is shown, read back after an OK result.
   PluginSettings Settings{0, 0, 0};
-  // 0 while the dialog runs; then kDialogResultOK or kDialogResultCancel.
-  int ModalResult = 0;
 
-  TLabel lbl1;
-  TCheckBox cbEnablePlug;
-  TComboBox cbxAction;
-  TCheckBox cbMinimizeMainWin;
-  TCheckBox cbSetAsDefault;
+  TControl gbConfig;
+  TControl cbEnablePlug;
+  TControl lbl1;
+  TControl cbxAction;
+  TControl cbMinimizeMainWin;
+  TControl btnOK;
+  TControl btnCancel;
+  TControl cbSetAsDefault;
 
+  void FormCreate();
   void FormShow();
   void SetControls(PackedSettings value);
   void cbEnablePlugClick();
   void cbxActionChange();
   void btnOKClick();
   void btnCancelClick();
-
-  // Changing a check box's state, from code as by the user, runs its click handler.
-  void SetChecked(TCheckBox& box, bool checked);
-  // A position without an item leaves the list with no selection.
-  void SetItemIndex(TComboBox& list, int index);
 };
+
+// The dialog's controls, as positions in its layout.
+enum ConfigControl : std::size_t {
+  kGbConfig,
+  kLbl1,
+  kCbEnablePlug,
+  kCbxAction,
+  kCbMinimizeMainWin,
+  kBtnOK,
+  kBtnCancel,
+  kCbSetAsDefault,
+  kConfigControlCount
+};
+
+// The form and its controls as laid out at 96 pixels per inch, in creation order.
+extern const platform::FormLayout kConfigLayout;
 
 // Writes `settings` into every profile key under the host's registry root, in the registry's
 // enumeration order. Nothing happens when the root cannot be opened with full access.

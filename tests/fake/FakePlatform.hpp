@@ -7,12 +7,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "FakeRegistry.hpp"
+#include "platform/Form.hpp"
 #include "platform/platform.hpp"
 
 namespace tovrel::fake {
@@ -27,6 +29,7 @@ enum class Op {
   OpenMapping,
   MapView,
   SetKeyboardHook,
+  CreateForm,
 };
 
 struct NextHookCall {
@@ -84,6 +87,16 @@ class FakeSystem {
   // Delivers a keyboard event to the first hook of the current thread, as the system would when
   // the thread retrieves it. Returns that hook's answer, or 0 when the thread has no hook.
   LResult DeliverKey(int code, WParam key, LParam flags);
+
+  // --- forms ---
+  // The version query's platform identifier; 2 is the NT family.
+  std::uint32_t PlatformId = 2;
+  // Acts as the user while a form is shown modally: clicks, choices. A form that is still
+  // without a result afterwards is closed by its close box.
+  std::function<void(platform::TForm&)> User;
+  int FormsCreated = 0;
+  int OpenForms = 0;  // forms whose windows exist
+  int ShownForms = 0;
 
   // --- registry ---
   FakeRegistry Registry;

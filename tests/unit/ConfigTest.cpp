@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "PluginFixture.hpp"
@@ -19,11 +21,9 @@ std::string KeyOf(const std::string& user) {
 class ConfigTest : public RegistryTest {
  protected:
   // The dialog as the caller shows it: Settings written, then FormShow.
-  static TfrmConfig Shown(PluginSettings settings) {
-    TfrmConfig form;
+  static void Show(TfrmConfig& form, PluginSettings settings) {
     form.Settings = settings;
     form.FormShow();
-    return form;
   }
 };
 
@@ -39,7 +39,8 @@ TEST_F(ConfigTest, EnablingRules) {
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message()
                  << int{row.Settings.EnablePlugin} << "/" << int{row.Settings.ESCAction});
-    const TfrmConfig form = Shown(row.Settings);
+    TfrmConfig form;
+    Show(form, row.Settings);
     EXPECT_EQ(form.lbl1.Enabled, row.ActionEnabled);
     EXPECT_EQ(form.cbxAction.Enabled, row.ActionEnabled);
     EXPECT_EQ(form.cbMinimizeMainWin.Enabled, row.MainWindowEnabled);
@@ -56,7 +57,8 @@ TEST_F(ConfigTest, ActionValuesSelectTheirItemOrNone_AndOKStores255ForNone) {
   } rows[] = {{0, 0, 0}, {1, 1, 1}, {2, -1, 255}, {128, -1, 255}, {255, -1, 255}};
   for (const auto& row : rows) {
     SCOPED_TRACE(int{row.Action});
-    TfrmConfig form = Shown({1, row.Action, 0});
+    TfrmConfig form;
+    Show(form, {1, row.Action, 0});
     EXPECT_EQ(form.cbxAction.ItemIndex, row.Selection);
     form.btnOKClick();
     EXPECT_EQ(form.Settings.ESCAction, row.Stored);
@@ -65,7 +67,8 @@ TEST_F(ConfigTest, ActionValuesSelectTheirItemOrNone_AndOKStores255ForNone) {
 }
 
 TEST_F(ConfigTest, DisabledControlsKeepTheirStateAndOKStillReadsThem) {
-  TfrmConfig form = Shown({1, MinimizeIMWindow, 1});
+  TfrmConfig form;
+  Show(form, {1, MinimizeIMWindow, 1});
   ASSERT_TRUE(form.cbMinimizeMainWin.Enabled);
   form.SetChecked(form.cbEnablePlug, false);  // as a click would
   EXPECT_FALSE(form.cbMinimizeMainWin.Enabled);
@@ -77,7 +80,8 @@ TEST_F(ConfigTest, DisabledControlsKeepTheirStateAndOKStillReadsThem) {
 }
 
 TEST_F(ConfigTest, SettingACheckBoxFromCodeRunsItsClickHandler) {
-  TfrmConfig form = Shown({0, MinimizeIMWindow, 0});
+  TfrmConfig form;
+  Show(form, {0, MinimizeIMWindow, 0});
   ASSERT_FALSE(form.cbxAction.Enabled);
   form.SetChecked(form.cbEnablePlug, true);
   EXPECT_TRUE(form.cbxAction.Enabled);
@@ -89,8 +93,37 @@ TEST_F(ConfigTest, SettingACheckBoxFromCodeRunsItsClickHandler) {
   EXPECT_FALSE(form.cbMinimizeMainWin.Enabled);
 }
 
+TEST_F(ConfigTest, UserEventsReachTheHandlersTheLayoutWires) {
+  TfrmConfig form;
+  Show(form, {0, DoNothing, 0});
+  form.Click(kCbEnablePlug);  // a check box flips, then its handler runs
+  EXPECT_TRUE(form.cbEnablePlug.Checked);
+  EXPECT_TRUE(form.cbxAction.Enabled);
+  form.Select(kCbxAction, MinimizeIMWindow);
+  EXPECT_TRUE(form.cbMinimizeMainWin.Enabled);
+  form.Click(kCbMinimizeMainWin);
+  form.Click(kBtnOK);
+  EXPECT_EQ(form.ModalResult, kDialogResultOK);
+  EXPECT_EQ(form.Settings, (PluginSettings{1, 1, 1}));
+  form.Click(kBtnCancel);
+  EXPECT_EQ(form.ModalResult, kDialogResultCancel);
+}
+
+TEST_F(ConfigTest, FormCreateChoosesTheDialogFaceAndMakesItTheModuleDefault) {
+  for (const auto& [platformId, face] : {std::pair{2u, "MS Shell Dlg 2"}, {1u, "MS Shell Dlg"}}) {
+    fake::FakeSystem::Get().PlatformId = platformId;
+    std::strcpy(platform::DefaultFontFace(), "MS Sans Serif");
+    TfrmConfig form;
+    EXPECT_STREQ(form.FontName, "MS Sans Serif") << "the layout font until the form is created";
+    form.Create();
+    EXPECT_STREQ(form.FontName, face);
+    EXPECT_STREQ(platform::DefaultFontFace(), face);
+  }
+}
+
 TEST_F(ConfigTest, CancelLeavesSettingsAsWritten) {
-  TfrmConfig form = Shown({1, 2, 1});
+  TfrmConfig form;
+  Show(form, {1, 2, 1});
   form.SetChecked(form.cbEnablePlug, false);
   form.btnCancelClick();
   EXPECT_EQ(form.ModalResult, kDialogResultCancel);
@@ -99,7 +132,8 @@ TEST_F(ConfigTest, CancelLeavesSettingsAsWritten) {
 
 TEST_F(ConfigTest, SetAsDefaultUnticked_NoRegistryAccessAtAll) {
   registry_.AddKey("Software\\Quorvel\\MsgPlus2\\alice");
-  TfrmConfig form = Shown({1, 1, 1});
+  TfrmConfig form;
+  Show(form, {1, 1, 1});
   EXPECT_FALSE(form.cbSetAsDefault.Checked) << "unticked in every new dialog";
   form.btnOKClick();
   EXPECT_EQ(registry_.Accesses, 0);
@@ -109,7 +143,8 @@ TEST_F(ConfigTest, SetAsDefaultTicked_SavesEveryProfileInEnumerationOrder) {
   for (const char* user : {"zoe", "Alice", "bob", "not-a-profile"}) {
     registry_.AddKey(std::string("Software\\Quorvel\\MsgPlus2\\") + user);
   }
-  TfrmConfig form = Shown({1, 7, 0});  // no selection: 255 is written
+  TfrmConfig form;
+  Show(form, {1, 7, 0});  // no selection: 255 is written
   form.SetChecked(form.cbSetAsDefault, true);
   form.btnOKClick();
 
@@ -124,7 +159,8 @@ TEST_F(ConfigTest, SetAsDefaultTicked_SavesEveryProfileInEnumerationOrder) {
 }
 
 TEST_F(ConfigTest, SetAsDefaultTicked_WithoutTheRoot_WritesNothingAndStillEndsWithOK) {
-  TfrmConfig form = Shown({1, 0, 0});
+  TfrmConfig form;
+  Show(form, {1, 0, 0});
   form.SetChecked(form.cbSetAsDefault, true);
   form.btnOKClick();
   EXPECT_EQ(form.ModalResult, kDialogResultOK);
@@ -135,7 +171,8 @@ TEST_F(ConfigTest, SetAsDefaultTicked_WithoutTheRoot_WritesNothingAndStillEndsWi
 TEST_F(ConfigTest, SetAsDefaultTicked_FailuresReleaseTheListAndCloseTheKey) {
   registry_.AddKey("Software\\Quorvel\\MsgPlus2\\alice");
   registry_.AddKey("Software\\Quorvel\\MsgPlus2\\bob");
-  TfrmConfig form = Shown({1, 1, 0});
+  TfrmConfig form;
+  Show(form, {1, 1, 0});
   form.SetChecked(form.cbSetAsDefault, true);
 
   registry_.FailCall(RegOp::QueryInfo);

@@ -1,0 +1,56 @@
+#include "platform/Form.hpp"
+
+#include <cstring>
+
+namespace tovrel::platform {
+
+char* DefaultFontFace() noexcept {
+  static char face[kFaceNameSize] = "MS Sans Serif";
+  return face;
+}
+
+TForm::TForm(const FormLayout& layout) noexcept : layout_(layout) {
+  std::strncpy(FontName, layout.FontFace, kFaceNameSize - 1);
+}
+
+void TForm::BindControls() noexcept {
+  for (std::size_t index = 0; index < layout_.Controls.size(); ++index) {
+    const ControlLayout& control = layout_.Controls[index];
+    TControl& state = Control(index);
+    state.OnClick = control.OnClick;
+    state.OnChange = control.OnChange;
+    state.ItemCount = static_cast<int>(control.Items.size());
+    state.ItemIndex = control.ItemIndex;
+  }
+}
+
+void TForm::Run(Handler handler) {
+  if (handler != nullptr) (this->*handler)();
+}
+
+void TForm::Click(std::size_t control) {
+  TControl& state = Control(control);
+  if (layout_.Controls[control].Kind == ControlKind::CheckBox) {
+    SetChecked(state, !state.Checked);
+  } else {
+    Run(state.OnClick);
+  }
+}
+
+void TForm::Select(std::size_t control, int index) {
+  TControl& list = Control(control);
+  SetItemIndex(list, index);
+  Run(list.OnChange);
+}
+
+void TForm::SetChecked(TControl& box, bool checked) {
+  if (box.Checked == checked) return;
+  box.Checked = checked;
+  Run(box.OnClick);
+}
+
+void TForm::SetItemIndex(TControl& list, int index) noexcept {
+  list.ItemIndex = index >= 0 && index < list.ItemCount ? index : -1;
+}
+
+}  // namespace tovrel::platform

@@ -1,0 +1,132 @@
+// A small window toolkit: a form and its controls built from layout data.
+//
+// A form's behaviour lives in the handlers its layout wires to the controls. The handlers work on
+// plain control state (checked, enabled, selection), so the logic above this toolkit runs and is
+// tested without any window. The Win32 implementation (platform/win32) mirrors that state onto
+// real controls after every event and reports the user's clicks and choices back through the same
+// handlers; the native build's fake runs the handlers without windows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace tovrel::platform {
+
+class TForm;
+
+// An event handler of a form: a member function of the derived form, taking no argument.
+using Handler = void (TForm::*)();
+
+// The state of one control that handlers read and write and the windows show.
+struct TControl {
+  bool Enabled = true;
+  bool Checked = false;
+  int ItemIndex = -1;  // selected position of a list, -1 for none
+  int ItemCount = 0;
+  Handler OnClick = nullptr;
+  Handler OnChange = nullptr;
+};
+
+enum class ControlKind : std::uint8_t { GroupBox, Label, CheckBox, DropDownList, Button };
+
+// The parent edges whose distance a control keeps when its parent is resized.
+enum Anchor : std::uint8_t { kAnchorLeft = 1, kAnchorTop = 2, kAnchorRight = 4, kAnchorBottom = 8 };
+
+enum ControlOption : std::uint8_t {
+  kDefaultButton = 1,  // clicked by Enter when no other button has the focus
+  kCancelButton = 2,   // clicked by Escape
+  kAutoWidth = 4,      // a label as wide as its text in the form's final font
+};
+
+inline constexpr int kNoParent = -1;
+inline constexpr int kNoTabStop = -1;
+
+// One control, in pixels at the layout's design density, relative to its parent's client area.
+struct ControlLayout {
+  const char* Name;
+  ControlKind Kind;
+  int Parent = kNoParent;  // index of the parent control in the layout
+  int Left, Top, Width, Height;
+  std::uint8_t Anchors = kAnchorLeft | kAnchorTop;
+  int TabOrder = kNoTabStop;  // within the parent
+  const char* Text = "";
+  std::uint8_t Options = 0;
+  TControl TForm::*State;  // every control has one
+  Handler OnClick = nullptr;
+  Handler OnChange = nullptr;
+  std::span<const char* const> Items = {};  // a list's items; an item's position is its value
+  int ItemHeight = 0;
+  int ItemIndex = -1;  // the list's selection when created
+};
+
+struct FormLayout {
+  const char* Name;  // also the form's window class
+  const char* Caption;
+  int ClientWidth, ClientHeight;
+  const char* FontFace;
+  int FontHeight;        // negative: the character height in pixels
+  int DesignDensity;     // pixels per inch the layout was made for
+  int DesignZeroHeight;  // height of the text "0" in the layout font at that density
+  std::span<const ControlLayout> Controls;  // in creation order; a parent precedes its children
+  Handler OnCreate;
+  Handler OnShow;
+};
+
+// A face name as a font description holds it: at most 31 characters and a NUL.
+inline constexpr std::size_t kFaceNameSize = 32;
+
+// The module-wide default font description's face, with which every font the module creates
+// starts. "MS Sans Serif" until a form changes it; the change lasts for the module's life.
+char* DefaultFontFace() noexcept;
+
+// The operating system's platform identifier as the version query reports it (2: the NT family),
+// asked once and remembered.
+std::uint32_t OsPlatformId() noexcept;
+
+class TForm {
+ public:
+  explicit TForm(const FormLayout& layout) noexcept;
+  virtual ~TForm();
+  TForm(const TForm&) = delete;
+  TForm& operator=(const TForm&) = delete;
+
+  // Builds the form's windows from the layout, scaled to the screen, and then runs the create
+  // handler. Throws std::bad_alloc when the windows cannot be made; the destructor cleans up.
+  void Create();
+  // Runs the show handler, shows the form modally on the calling thread and returns once a
+  // result is set. The form is hidden again on return.
+  int ShowModal();
+
+  // A click on a control, as by the user: a check box's state flips first.
+  void Click(std::size_t control);
+  // A new selection in a list, as by the user.
+  void Select(std::size_t control, int index);
+  // Changing a check box's state, from code as by the user, runs its click handler.
+  void SetChecked(TControl& box, bool checked);
+  // A position without an item leaves the list with no selection.
+  static void SetItemIndex(TControl& list, int index) noexcept;
+
+  TControl& Control(std::size_t index) noexcept { return this->*layout_.Controls[index].State; }
+  const FormLayout& Layout() const noexcept { return layout_; }
+
+  // Gives each control its handlers, item count and initial selection from the layout. A derived
+  // form calls it from its constructor, once its controls exist.
+  void BindControls() noexcept;
+
+  // 0 while the form runs modally; a handler ends the modal loop by setting a result.
+  int ModalResult = 0;
+  // The face of the form's font. A create handler may change it; the controls follow.
+  char FontName[kFaceNameSize] = {};
+
+ private:
+  void Run(Handler handler);
+  void DestroyWindows() noexcept;
+
+  const FormLayout& layout_;
+  // The platform's part of the form (its windows), owned by the toolkit.
+  struct Windows;
+  Windows* windows_ = nullptr;
+};
+
+}  // namespace tovrel::platform
