@@ -1,6 +1,5 @@
 #include "fConfig.hpp"
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -190,9 +189,9 @@ TfrmConfig::TfrmConfig() noexcept : TForm(kConfigLayout) {
 void TfrmConfig::FormCreate() {
   // Logical faces: the system resolves them to its current dialog font.
   const char* face = platform::OsPlatformId() == kPlatformNT ? "MS Shell Dlg 2" : "MS Shell Dlg";
-  std::strncpy(FontName, face, platform::kFaceNameSize - 1);
+  platform::CopyFaceName(FontName, face);
   // Every font the module creates from now on starts with this face.
-  std::strncpy(platform::DefaultFontFace(), FontName, platform::kFaceNameSize - 1);
+  platform::CopyFaceName(platform::DefaultFontFace(), FontName);
 }
 
 void TfrmConfig::FormShow() {

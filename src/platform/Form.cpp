@@ -4,13 +4,19 @@
 
 namespace tovrel::platform {
 
-char* DefaultFontFace() noexcept {
+void CopyFaceName(char (&to)[kFaceNameSize], const char* face) noexcept {
+  const std::size_t length = ::strnlen(face, kFaceNameSize - 1);
+  std::memcpy(to, face, length);
+  to[length] = '\0';
+}
+
+char (&DefaultFontFace() noexcept)[kFaceNameSize] {
   static char face[kFaceNameSize] = "MS Sans Serif";
   return face;
 }
 
 TForm::TForm(const FormLayout& layout) noexcept : layout_(layout) {
-  std::strncpy(FontName, layout.FontFace, kFaceNameSize - 1);
+  CopyFaceName(FontName, layout.FontFace);
 }
 
 void TForm::BindControls() noexcept {

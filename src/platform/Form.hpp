@@ -76,9 +76,12 @@ struct FormLayout {
 // A face name as a font description holds it: at most 31 characters and a NUL.
 inline constexpr std::size_t kFaceNameSize = 32;
 
+// Copies at most 31 characters of `face` and a NUL.
+void CopyFaceName(char (&to)[kFaceNameSize], const char* face) noexcept;
+
 // The module-wide default font description's face, with which every font the module creates
 // starts. "MS Sans Serif" until a form changes it; the change lasts for the module's life.
-char* DefaultFontFace() noexcept;
+char (&DefaultFontFace() noexcept)[kFaceNameSize];
 
 // The operating system's platform identifier as the version query reports it (2: the NT family),
 // asked once and remembered.

@@ -4,6 +4,7 @@
 
 #include "FakePlatform.hpp"
 #include "platform/Form.hpp"
+#include "uConstants.hpp"
 
 namespace tovrel::platform {
 
@@ -28,7 +29,7 @@ int TForm::ShowModal() {
   ModalResult = 0;
   Run(layout_.OnShow);
   if (system.User) system.User(*this);
-  if (ModalResult == 0) ModalResult = 2;  // the close box: Cancel
+  if (ModalResult == 0) ModalResult = kDialogResultCancel;  // the close box
   return ModalResult;
 }
 

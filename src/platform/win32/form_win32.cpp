@@ -1,0 +1,595 @@
+// The window toolkit on Win32 controls: a form's windows built from its layout, its modal loop
+// and its dialog keys.
+//
+// Every control is a direct child of the form, placed by adding its parent's position, so that
+// notifications reach the form without subclassing and the group box is painted as in any
+// dialog: first created, beneath its controls. The form keeps its own tab order, built from the
+// layout's per-parent tab orders, and handles Tab, Enter and Escape itself in its message loop.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "platform/Form.hpp"
+#include "uConstants.hpp"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace tovrel::platform {
+
+namespace {
+
+// The module this toolkit is linked into: its window class and its manifest live there.
+HINSTANCE ThisModule() noexcept {
+  return reinterpret_cast<HINSTANCE>(&__ImageBase);
+}
+
+// The manifest resource that asks for the themed common controls.
+constexpr WORD kManifestId = 2;
+// Control identifiers are layout positions from here on, clear of IDOK and IDCANCEL.
+constexpr int kFirstControlId = 100;
+// How many items an open drop-down list shows before it scrolls.
+constexpr int kDropDownCount = 8;
+
+bool KeyDown(int key) noexcept {
+  return (::GetKeyState(key) & 0x8000) != 0;
+}
+
+// Activates the module's themed-controls context for a scope; nothing when there is none.
+class ActivationScope {
+ public:
+  explicit ActivationScope(HANDLE context) noexcept {
+    if (context != INVALID_HANDLE_VALUE && !::ActivateActCtx(context, &cookie_)) cookie_ = 0;
+  }
+  ~ActivationScope() {
+    if (cookie_ != 0) ::DeactivateActCtx(0, cookie_);
+  }
+  ActivationScope(const ActivationScope&) = delete;
+  ActivationScope& operator=(const ActivationScope&) = delete;
+
+ private:
+  ULONG_PTR cookie_ = 0;
+};
+
+HANDLE CreateThemeContext() noexcept {
+  char path[MAX_PATH];
+  if (::GetModuleFileNameA(ThisModule(), path, MAX_PATH) == 0) return INVALID_HANDLE_VALUE;
+  ACTCTXA context{};
+  context.cbSize = sizeof context;
+  context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+  context.lpSource = path;
+  context.hModule = ThisModule();
+  context.lpResourceName = MAKEINTRESOURCEA(kManifestId);
+  return ::CreateActCtxA(&context);
+}
+
+HFONT CreateFace(int height, const char* face) noexcept {
+  LOGFONTA font{};
+  font.lfHeight = height;
+  font.lfWeight = FW_NORMAL;
+  font.lfCharSet = ANSI_CHARSET;
+  CopyFaceName(font.lfFaceName, face);
+  return ::CreateFontIndirectA(&font);
+}
+
+// The extent of `text` drawn in `font`.
+SIZE TextExtent(HFONT font, const char* text) noexcept {
+  SIZE size{};
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  if (dc == nullptr) return size;
+  HGDIOBJ old = ::SelectObject(dc, font);
+  ::GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &size);
+  ::SelectObject(dc, old);
+  ::DeleteDC(dc);
+  return size;
+}
+
+}  // namespace
+
+std::uint32_t OsPlatformId() noexcept {
+  static std::uint32_t platformId = [] {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    return ::GetVersionExA(&version) ? version.dwPlatformId : 0u;
+  }();
+  return platformId;
+}
+
+struct TForm::Windows {
+  TForm& owner;
+  HWND formWindow = nullptr;   // the form's own
+  std::vector<HWND> controls;  // by layout position
+  std::vector<HWND> tabOrder;
+  HFONT font = nullptr;
+  HANDLE themeContext = INVALID_HANDLE_VALUE;
+  HWND focus = nullptr;        // given back the focus when the form is activated again
+  HWND defaultLook = nullptr;  // the push button drawn as the default one
+  std::exception_ptr error;    // thrown by a handler inside the window procedure
+
+  explicit Windows(TForm& owning) : owner(owning) {}
+
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+
+  void Build();
+  void Refont();
+  void Sync() noexcept;
+  int IndexOf(HWND window) const noexcept;
+  int FindOption(std::uint8_t option) const noexcept;
+  bool IsPushButton(HWND window) const noexcept;
+  void ShowDefaultOn(HWND button) noexcept;
+  void MoveFocus(bool backwards) noexcept;
+  bool DialogKey(const MSG& message);
+  void Guarded(void (*action)(TForm&, std::size_t, int), std::size_t index, int value) noexcept;
+};
+
+namespace {
+
+struct Scaler {
+  int numerator = 1;
+  int denominator = 1;
+  int operator()(int value) const noexcept { return ::MulDiv(value, numerator, denominator); }
+};
+
+}  // namespace
+
+void TForm::Windows::Build() {
+  const FormLayout& layout = owner.layout_;
+  const HINSTANCE module = ThisModule();
+
+  // The layout's font at the screen's density; then everything scales by the height of "0".
+  HDC screen = ::GetDC(nullptr);
+  const int density = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+  int fontHeight = layout.FontHeight;
+  if (density > 0 && density != layout.DesignDensity) {
+    fontHeight = ::MulDiv(fontHeight, density, layout.DesignDensity);
+  }
+  font = CreateFace(fontHeight, owner.FontName);
+  if (font == nullptr) throw std::bad_alloc();
+  Scaler scale;
+  const int zeroHeight = static_cast<int>(TextExtent(font, "0").cy);
+  if (zeroHeight > 0 && zeroHeight != layout.DesignZeroHeight) {
+    scale = {zeroHeight, layout.DesignZeroHeight};
+  }
+
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_DBLCLKS;
+  windowClass.lpfnWndProc = &Procedure;
+  windowClass.hInstance = module;
+  windowClass.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+  windowClass.lpszClassName = layout.Name;
+  if (::RegisterClassExA(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    throw std::bad_alloc();
+  }
+
+  // A dialog frame: caption, system menu and close box; no minimize or maximize box; fixed size.
+  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS;
+  const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT;
+  RECT frame{0, 0, scale(layout.ClientWidth), scale(layout.ClientHeight)};
+  ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+  formWindow = ::CreateWindowExA(exStyle, layout.Name, layout.Caption, style, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
+                                 nullptr, nullptr, module, this);
+  if (formWindow == nullptr) throw std::bad_alloc();
+
+  // Each control at its parent's position plus its own; edges scale, so neighbours stay flush.
+  std::vector<POINT> origins(layout.Controls.size());
+  controls.assign(layout.Controls.size(), nullptr);
+  for (std::size_t index = 0; index < layout.Controls.size(); ++index) {
+    const ControlLayout& control = layout.Controls[index];
+    const POINT parent = control.Parent == kNoParent
+                             ? POINT{0, 0}
+                             : origins[static_cast<std::size_t>(control.Parent)];
+    const int left = scale(control.Left);
+    const int top = scale(control.Top);
+    const int width = scale(control.Left + control.Width) - left;
+    int height = scale(control.Top + control.Height) - top;
+    origins[index] = {parent.x + left, parent.y + top};
+
+    const char* windowClassName = "BUTTON";
+    DWORD controlStyle = WS_CHILD | WS_VISIBLE;
+    if (control.TabOrder != kNoTabStop && control.Kind != ControlKind::GroupBox) {
+      controlStyle |= WS_TABSTOP;
+    }
+    switch (control.Kind) {
+      case ControlKind::GroupBox:
+        controlStyle |= BS_GROUPBOX;
+        break;
+      case ControlKind::Label:
+        windowClassName = "STATIC";
+        controlStyle |= SS_LEFT | SS_NOPREFIX;
+        break;
+      case ControlKind::CheckBox:
+        controlStyle |= BS_AUTOCHECKBOX;
+        break;
+      case ControlKind::DropDownList: {
+        windowClassName = "COMBOBOX";
+        controlStyle |= CBS_DROPDOWNLIST | WS_VSCROLL;
+        // The window's height includes the list that drops down.
+        const int shown = std::min(static_cast<int>(control.Items.size()), kDropDownCount);
+        height += scale(control.ItemHeight) * std::max(shown, 1) + 2;
+        break;
+      }
+      case ControlKind::Button:
+        controlStyle |= (control.Options & kDefaultButton) != 0 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+        break;
+    }
+    HWND child = ::CreateWindowExA(
+        0, windowClassName, control.Text, controlStyle, origins[index].x, origins[index].y, width,
+        height, formWindow,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + static_cast<int>(index))),
+        module, nullptr);
+    if (child == nullptr) throw std::bad_alloc();
+    controls[index] = child;
+    ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    for (const char* item : control.Items) {
+      ::SendMessageA(child, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    }
+  }
+  ::SendMessageA(formWindow, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+
+  // Tab order: the form's controls by their tab order, a container's children in its place.
+  auto appendChildren = [&](auto&& self, int parent) -> void {
+    std::vector<std::size_t> children;
+    for (std::size_t index = 0; index < layout.Controls.size(); ++index) {
+      const ControlLayout& control = layout.Controls[index];
+      if (control.Parent == parent && control.TabOrder != kNoTabStop) children.push_back(index);
+    }
+    std::stable_sort(children.begin(), children.end(), [&](std::size_t a, std::size_t b) {
+      return layout.Controls[a].TabOrder < layout.Controls[b].TabOrder;
+    });
+    for (std::size_t index : children) {
+      if (layout.Controls[index].Kind != ControlKind::GroupBox) {
+        tabOrder.push_back(controls[index]);
+      }
+      self(self, static_cast<int>(index));
+    }
+  };
+  appendChildren(appendChildren, kNoParent);
+  focus = tabOrder.empty() ? nullptr : tabOrder.front();
+  defaultLook = FindOption(kDefaultButton) >= 0
+                    ? controls[static_cast<std::size_t>(FindOption(kDefaultButton))]
+                    : nullptr;
+}
+
+// After the create handler: the form's face may have changed; sizes stay as they are.
+void TForm::Windows::Refont() {
+  const FormLayout& layout = owner.layout_;
+  LOGFONTA current{};
+  ::GetObjectA(font, sizeof current, &current);
+  if (std::strcmp(current.lfFaceName, owner.FontName) != 0) {
+    HFONT replacement = CreateFace(current.lfHeight, owner.FontName);
+    if (replacement == nullptr) throw std::bad_alloc();
+    ::SendMessageA(formWindow, WM_SETFONT, reinterpret_cast<WPARAM>(replacement), FALSE);
+    for (HWND control : controls) {
+      ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(replacement), FALSE);
+    }
+    ::DeleteObject(font);
+    font = replacement;
+  }
+  for (std::size_t index = 0; index < layout.Controls.size(); ++index) {
+    const ControlLayout& control = layout.Controls[index];
+    RECT rect{};
+    ::GetWindowRect(controls[index], &rect);
+    ::MapWindowPoints(nullptr, formWindow, reinterpret_cast<POINT*>(&rect), 2);
+    if ((control.Options & kAutoWidth) != 0) {
+      const int width = static_cast<int>(TextExtent(font, control.Text).cx);
+      ::SetWindowPos(controls[index], nullptr, 0, 0, width, rect.bottom - rect.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (control.Kind == ControlKind::DropDownList) {
+      // The open list is at least as wide as its longest item, with the list's margins.
+      int widest = 0;
+      for (const char* item : control.Items) {
+        widest = std::max(widest, static_cast<int>(TextExtent(font, item).cx));
+      }
+      const int margins = 2 * ::GetSystemMetrics(SM_CXEDGE) + 4;
+      const int scrollBar = static_cast<int>(control.Items.size()) > kDropDownCount
+                                ? ::GetSystemMetrics(SM_CXVSCROLL)
+                                : 0;
+      const int dropped =
+          std::max(static_cast<int>(rect.right - rect.left), widest + margins + scrollBar);
+      ::SendMessageA(controls[index], CB_SETDROPPEDWIDTH, static_cast<WPARAM>(dropped), 0);
+    }
+  }
+}
+
+// The controls show their state: enabled, checked, selected.
+void TForm::Windows::Sync() noexcept {
+  const FormLayout& layout = owner.layout_;
+  for (std::size_t index = 0; index < layout.Controls.size(); ++index) {
+    const TControl& state = owner.Control(index);
+    HWND control = controls[index];
+    if ((::IsWindowEnabled(control) != FALSE) != state.Enabled) {
+      ::EnableWindow(control, state.Enabled ? TRUE : FALSE);
+    }
+    switch (layout.Controls[index].Kind) {
+      case ControlKind::CheckBox: {
+        const bool checked = ::SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+        if (checked != state.Checked) {
+          ::SendMessageA(control, BM_SETCHECK, state.Checked ? BST_CHECKED : BST_UNCHECKED, 0);
+        }
+        break;
+      }
+      case ControlKind::DropDownList:
+        if (::SendMessageA(control, CB_GETCURSEL, 0, 0) != state.ItemIndex) {
+          ::SendMessageA(control, CB_SETCURSEL, static_cast<WPARAM>(state.ItemIndex), 0);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+int TForm::Windows::IndexOf(HWND candidate) const noexcept {
+  auto found = std::find(controls.begin(), controls.end(), candidate);
+  return found == controls.end() ? -1 : static_cast<int>(found - controls.begin());
+}
+
+int TForm::Windows::FindOption(std::uint8_t option) const noexcept {
+  const auto& all = owner.layout_.Controls;
+  for (std::size_t index = 0; index < all.size(); ++index) {
+    if ((all[index].Options & option) != 0) return static_cast<int>(index);
+  }
+  return -1;
+}
+
+bool TForm::Windows::IsPushButton(HWND candidate) const noexcept {
+  const int index = IndexOf(candidate);
+  return index >= 0 &&
+         owner.layout_.Controls[static_cast<std::size_t>(index)].Kind == ControlKind::Button;
+}
+
+// The focused push button is drawn as the default one; elsewhere the form's default button is.
+void TForm::Windows::ShowDefaultOn(HWND button) noexcept {
+  if (button == defaultLook) return;
+  if (defaultLook != nullptr) ::SendMessageA(defaultLook, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+  if (button != nullptr) ::SendMessageA(button, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+  defaultLook = button;
+}
+
+void TForm::Windows::MoveFocus(bool backwards) noexcept {
+  if (tabOrder.empty()) return;
+  const auto count = static_cast<int>(tabOrder.size());
+  auto current = std::find(tabOrder.begin(), tabOrder.end(), ::GetFocus());
+  int position = current == tabOrder.end() ? (backwards ? 0 : count - 1)
+                                           : static_cast<int>(current - tabOrder.begin());
+  for (int step = 0; step < count; ++step) {
+    position = (position + (backwards ? count - 1 : 1)) % count;
+    HWND candidate = tabOrder[static_cast<std::size_t>(position)];
+    if (::IsWindowEnabled(candidate) && ::IsWindowVisible(candidate)) {
+      ::SetFocus(candidate);
+      return;
+    }
+  }
+}
+
+// Tab, Enter and Escape for the form's windows. Enter and Escape are dialog keys only with Shift,
+// Ctrl and Alt released and every drop-down list closed; a modified one is dropped.
+bool TForm::Windows::DialogKey(const MSG& message) {
+  if (message.message != WM_KEYDOWN) return false;
+  if (message.hwnd != formWindow && ::GetParent(message.hwnd) != formWindow) return false;
+  const bool shift = KeyDown(VK_SHIFT);
+  const bool ctrl = KeyDown(VK_CONTROL);
+  const bool alt = KeyDown(VK_MENU);
+  switch (message.wParam) {
+    case VK_TAB:
+      if (ctrl || alt) return false;
+      MoveFocus(shift);
+      return true;
+    case VK_RETURN:
+    case VK_ESCAPE: {
+      for (std::size_t index = 0; index < controls.size(); ++index) {
+        if (owner.layout_.Controls[index].Kind == ControlKind::DropDownList &&
+            ::SendMessageA(controls[index], CB_GETDROPPEDSTATE, 0, 0) != 0) {
+          return false;  // the open list takes the key
+        }
+      }
+      if (shift || ctrl || alt) return true;
+      int button = -1;
+      if (message.wParam == VK_ESCAPE) {
+        button = FindOption(kCancelButton);
+      } else if (IsPushButton(::GetFocus())) {
+        button = IndexOf(::GetFocus());
+      } else {
+        button = FindOption(kDefaultButton);
+      }
+      if (button >= 0 && ::IsWindowEnabled(controls[static_cast<std::size_t>(button)])) {
+        Guarded([](TForm& target, std::size_t index, int) { target.Click(index); },
+                static_cast<std::size_t>(button), 0);
+      }
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+// Runs a handler from the window procedure or the loop; what it throws is kept for ShowModal,
+// which ends the loop and rethrows it past the system's frames.
+void TForm::Windows::Guarded(void (*action)(TForm&, std::size_t, int), std::size_t index,
+                             int value) noexcept {
+  try {
+    action(owner, index, value);
+  } catch (...) {
+    if (!error) error = std::current_exception();
+    owner.ModalResult = kDialogResultCancel;
+  }
+  Sync();
+}
+
+LRESULT CALLBACK TForm::Windows::Procedure(HWND window, UINT message, WPARAM wparam,
+                                           LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lparam);
+    ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<Windows*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (self == nullptr || self->formWindow != window) {
+    return ::DefWindowProcA(window, message, wparam, lparam);
+  }
+  return self->Handle(message, wparam, lparam);
+}
+
+LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_COMMAND: {
+      const int index = IndexOf(reinterpret_cast<HWND>(lparam));
+      if (index < 0) break;
+      const auto position = static_cast<std::size_t>(index);
+      const ControlKind kind = owner.layout_.Controls[position].Kind;
+      const int code = HIWORD(wparam);
+      if (code == BN_CLICKED && kind == ControlKind::CheckBox) {
+        const int checked = ::SendMessageA(controls[position], BM_GETCHECK, 0, 0) == BST_CHECKED;
+        Guarded([](TForm& target, std::size_t at,
+                   int state) { target.SetChecked(target.Control(at), state != 0); },
+                position, checked);
+      } else if (code == BN_CLICKED && kind == ControlKind::Button) {
+        Guarded([](TForm& target, std::size_t at, int) { target.Click(at); }, position, 0);
+      } else if (code == CBN_SELCHANGE && kind == ControlKind::DropDownList) {
+        const auto selection =
+            static_cast<int>(::SendMessageA(controls[position], CB_GETCURSEL, 0, 0));
+        Guarded([](TForm& target, std::size_t at, int item) { target.Select(at, item); }, position,
+                selection);
+      }
+      return 0;
+    }
+    case WM_ACTIVATE:
+      if (LOWORD(wparam) == WA_INACTIVE) {
+        HWND focused = ::GetFocus();
+        if (IndexOf(focused) >= 0) focus = focused;
+      } else if (focus != nullptr) {
+        ::SetFocus(focus);
+      }
+      return 0;
+    case WM_CLOSE:
+      // The close box, the system menu's Close and Alt+F4.
+      owner.ModalResult = kDialogResultCancel;
+      return 0;
+    default:
+      break;
+  }
+  return ::DefWindowProcA(formWindow, message, wparam, lparam);
+}
+
+void TForm::Create() {
+  windows_ = new Windows(*this);
+  windows_->themeContext = CreateThemeContext();
+  {
+    ActivationScope themed(windows_->themeContext);
+    windows_->Build();
+  }
+  Run(layout_.OnCreate);
+  windows_->Refont();
+}
+
+namespace {
+
+struct ThreadWindows {
+  HWND except;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectEnabled(HWND window, LPARAM context) {
+  auto* collected = reinterpret_cast<ThreadWindows*>(context);
+  if (window != collected->except && ::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
+    try {
+      collected->windows.push_back(window);
+    } catch (...) {
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+int TForm::ShowModal() {
+  Windows& windows = *windows_;
+  HWND form = windows.formWindow;
+  ActivationScope themed(windows.themeContext);
+  ModalResult = 0;
+  Run(layout_.OnShow);
+  windows.Sync();
+
+  // Every visible, enabled top-level window of this thread takes no input while the form runs.
+  ThreadWindows disabled{form, {}};
+  disabled.windows.reserve(16);
+  ::EnumThreadWindows(::GetCurrentThreadId(), &CollectEnabled, reinterpret_cast<LPARAM>(&disabled));
+  for (HWND window : disabled.windows) ::EnableWindow(window, FALSE);
+  HWND activeBefore = ::GetActiveWindow();
+
+  // Centred on the screen, halves truncated.
+  RECT rect{};
+  ::GetWindowRect(form, &rect);
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  const int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  ::SetWindowPos(form, HWND_TOP, left, top, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+  ::SetActiveWindow(form);
+  if (windows.IndexOf(::GetFocus()) < 0) ::SetFocus(windows.focus);
+
+  MSG message{};
+  while (ModalResult == 0) {
+    const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
+    if (got == 0) {
+      // WM_QUIT belongs to the thread's own loop: end the form and pass it on.
+      ::PostQuitMessage(static_cast<int>(message.wParam));
+      ModalResult = kDialogResultCancel;
+      break;
+    }
+    if (got == -1) {
+      ModalResult = kDialogResultCancel;
+      break;
+    }
+    if (!windows.DialogKey(message)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageA(&message);
+    }
+    HWND focused = ::GetFocus();
+    if (windows.IndexOf(focused) >= 0) {
+      windows.ShowDefaultOn(windows.IsPushButton(focused)
+                                ? focused
+                                : windows.controls[static_cast<std::size_t>(
+                                      std::max(windows.FindOption(kDefaultButton), 0))]);
+    }
+  }
+
+  for (HWND window : disabled.windows) {
+    if (::IsWindow(window)) ::EnableWindow(window, TRUE);
+  }
+  if (::GetActiveWindow() == form && activeBefore != nullptr && ::IsWindow(activeBefore)) {
+    ::SetActiveWindow(activeBefore);
+  }
+  ::SetWindowPos(form, nullptr, 0, 0, 0, 0,
+                 SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  if (windows.error) std::rethrow_exception(std::exchange(windows.error, nullptr));
+  return ModalResult;
+}
+
+void TForm::DestroyWindows() noexcept {
+  if (windows_ == nullptr) return;
+  if (windows_->formWindow != nullptr) ::DestroyWindow(windows_->formWindow);
+  if (windows_->font != nullptr) ::DeleteObject(windows_->font);
+  // Unregistered with the last form of the class (before that, the call fails), so that no class
+  // outlives the module's code.
+  ::UnregisterClassA(layout_.Name, ThisModule());
+  if (windows_->themeContext != INVALID_HANDLE_VALUE) ::ReleaseActCtx(windows_->themeContext);
+  delete windows_;
+  windows_ = nullptr;
+}
+
+TForm::~TForm() {
+  DestroyWindows();
+}
+
+}  // namespace tovrel::platform
