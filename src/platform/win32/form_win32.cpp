@@ -32,6 +32,8 @@ HINSTANCE ThisModule() noexcept {
 constexpr WORD kManifestId = 2;
 // Control identifiers are layout positions from here on, clear of IDOK and IDCANCEL.
 constexpr int kFirstControlId = 100;
+// Between a check box's box and its text, with room for the focus rectangle.
+constexpr int kCheckBoxGap = 6;
 // How many items an open drop-down list shows before it scrolls.
 constexpr int kDropDownCount = 8;
 
@@ -204,7 +206,7 @@ void TForm::Windows::Build() {
         break;
       case ControlKind::Label:
         windowClassName = "STATIC";
-        controlStyle |= SS_LEFT | SS_NOPREFIX;
+        controlStyle |= SS_LEFTNOWORDWRAP | SS_NOPREFIX;  // one line, never wrapped
         break;
       case ControlKind::CheckBox:
         controlStyle |= BS_AUTOCHECKBOX;
@@ -279,8 +281,15 @@ void TForm::Windows::Refont() {
     RECT rect{};
     ::GetWindowRect(controls[index], &rect);
     ::MapWindowPoints(nullptr, formWindow, reinterpret_cast<POINT*>(&rect), 2);
-    if ((control.Options & kAutoWidth) != 0) {
-      const int width = static_cast<int>(TextExtent(font, control.Text).cx);
+    const int textWidth = static_cast<int>(TextExtent(font, control.Text).cx);
+    int width = rect.right - rect.left;
+    if ((control.Options & kAutoWidth) != 0) width = textWidth;
+    // A check box is never narrower than its box and text: scaled by the layout font, a wider
+    // final face would otherwise cut the text off at high densities.
+    if (control.Kind == ControlKind::CheckBox) {
+      width = std::max(width, textWidth + ::GetSystemMetrics(SM_CXMENUCHECK) + kCheckBoxGap);
+    }
+    if (width != rect.right - rect.left) {
       ::SetWindowPos(controls[index], nullptr, 0, 0, width, rect.bottom - rect.top,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
@@ -470,6 +479,8 @@ LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         ::SetFocus(focus);
       }
       return 0;
+    case WM_GETFONT:
+      return reinterpret_cast<LRESULT>(font);
     case WM_CLOSE:
       // The close box, the system menu's Close and Alt+F4.
       owner.ModalResult = kDialogResultCancel;

@@ -1,0 +1,421 @@
+// The configuration dialog on the real platform. This thread plays the caller: it owns a visible
+// window, creates the dialog and shows it modally. A second thread plays the user: it finds the
+// dialog by its caption, reads the focus with GetGUIThreadInfo and acts with SendInput, or with
+// BM_CLICK where a click suffices.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "KeyProbe.hpp"
+#include "Screenshot.hpp"
+#include "fConfig.hpp"
+
+namespace tovrel {
+namespace {
+
+constexpr DWORD kDeadlineMs = 10000;
+
+// Polls `condition` until it holds or the deadline passes.
+template <typename Condition>
+bool WaitFor(Condition condition, DWORD timeoutMs = kDeadlineMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!condition()) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+std::string TextOf(HWND window) {
+  char text[256] = {};
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+// What the user sees of the dialog, from the user's thread.
+struct User {
+  DWORD DialogThread = 0;
+  HWND Dialog = nullptr;
+
+  HWND Child(const char* className, const char* text) const {
+    return FindWindowExA(Dialog, nullptr, className, text);
+  }
+  HWND Focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(DialogThread, &info) ? info.hwndFocus : nullptr;
+  }
+  // The focused control by its text; the action list by its class.
+  std::string FocusName() const {
+    HWND focus = Focus();
+    char cls[64] = {};
+    GetClassNameA(focus, cls, sizeof cls);
+    return _stricmp(cls, "ComboBox") == 0 ? "list" : TextOf(focus);
+  }
+  bool Ended() const { return !IsWindowVisible(Dialog); }
+
+  // Key events in one batch: positive virtual-key codes press, negative ones release.
+  static void Keys(std::initializer_list<int> strokes) {
+    std::vector<INPUT> inputs;
+    for (int stroke : strokes) {
+      INPUT input{};
+      input.type = INPUT_KEYBOARD;
+      input.ki.wVk = static_cast<WORD>(std::abs(stroke));
+      input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(input.ki.wVk, 0));
+      input.ki.dwFlags = stroke < 0 ? KEYEVENTF_KEYUP : 0;
+      inputs.push_back(input);
+    }
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+  }
+  static void Key(int vk) { Keys({vk, -vk}); }
+
+  // Tab, and the focus has moved: also proves that every key sent before it was handled.
+  bool Tab(bool backwards = false) const {
+    HWND before = Focus();
+    if (backwards) {
+      Keys({VK_SHIFT, VK_TAB, -VK_TAB, -VK_SHIFT});
+    } else {
+      Key(VK_TAB);
+    }
+    return WaitFor([&] { return Focus() != before; });
+  }
+  void Click(const char* text) const { SendMessageA(Child("Button", text), BM_CLICK, 0, 0); }
+
+  // A left click at a point on the screen.
+  static void MouseClick(POINT at) {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT inputs[3] = {};
+    for (INPUT& input : inputs) {
+      input.type = INPUT_MOUSE;
+      input.mi.dx = (at.x * 65535 + width / 2) / (width - 1);
+      input.mi.dy = (at.y * 65535 + height / 2) / (height - 1);
+    }
+    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
+    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
+    SendInput(3, inputs, sizeof(INPUT));
+  }
+  // The close box, found by asking the dialog what each point of its caption row is.
+  POINT CloseBox() const {
+    RECT rect{};
+    GetWindowRect(Dialog, &rect);
+    const int y = rect.top + GetSystemMetrics(SM_CYDLGFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
+    int right = -1;
+    for (int x = rect.right - 1; x > rect.left; --x) {
+      const bool close = SendMessageA(Dialog, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE;
+      if (close && right < 0) right = x;
+      if (!close && right >= 0) return {(x + 1 + right) / 2, y};  // the middle of the box
+    }
+    return {-1, -1};
+  }
+};
+
+struct Outcome {
+  int Result;
+  PluginSettings Settings;
+};
+
+// Creates the dialog as its caller does, shows it modally on this thread with `settings`, and
+// lets `act` play the user. A dialog the user leaves open is closed, and the test fails.
+Outcome RunDialog(PluginSettings settings, const std::function<void(User&)>& act,
+                  const char* what = "dialog") {
+  TfrmConfig form;
+  form.Create();
+  form.Settings = settings;
+  User user;
+  user.DialogThread = GetCurrentThreadId();
+  std::thread driver([&] {
+    // Shown, in front, and the focus given to a control: the user can act.
+    const bool shown = WaitFor([&] {
+      user.Dialog = FindWindowA(nullptr, kConfigCaption);
+      return user.Dialog != nullptr && IsWindowVisible(user.Dialog) &&
+             GetForegroundWindow() == user.Dialog && GetParent(user.Focus()) == user.Dialog;
+    });
+    if (shown) {
+      act(user);
+    } else {
+      ADD_FAILURE() << what << ": the dialog did not appear";
+    }
+    if (user.Dialog != nullptr && !WaitFor([&] { return user.Ended(); })) {
+      ADD_FAILURE() << what << ": the dialog was still open";
+      PostMessageA(user.Dialog, WM_CLOSE, 0, 0);
+    }
+  });
+  const int result = form.ShowModal();
+  driver.join();
+  return {result, form.Settings};
+}
+
+class DialogTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(owner_.BringToFront()); }
+  // The caller's own window, active when the dialog opens.
+  probe::ProbeWindow owner_{"TovrelTestOwner"};
+};
+
+struct EndRow {
+  const char* Name;
+  std::function<void(User&)> Act;
+  int Result;
+};
+
+TEST_F(DialogTest, EveryWayTheDialogEnds) {
+  const EndRow rows[] = {
+      {"OK click", [](User& u) { u.Click("OK"); }, kDialogResultOK},
+      {"Enter", [](User&) { User::Key(VK_RETURN); }, kDialogResultOK},
+      {"Enter on OK",
+       [](User& u) {
+         for (int i = 0; i < 3; ++i) ASSERT_TRUE(u.Tab());
+         ASSERT_EQ(u.FocusName(), "OK");
+         User::Key(VK_RETURN);
+       },
+       kDialogResultOK},
+      {"Cancel click", [](User& u) { u.Click("Cancel"); }, kDialogResultCancel},
+      {"Escape", [](User&) { User::Key(VK_ESCAPE); }, kDialogResultCancel},
+      {"Enter on Cancel",
+       [](User& u) {
+         for (int i = 0; i < 4; ++i) ASSERT_TRUE(u.Tab());
+         ASSERT_EQ(u.FocusName(), "Cancel");
+         User::Key(VK_RETURN);
+       },
+       kDialogResultCancel},
+      {"close box",
+       [](User& u) {
+         const POINT box = u.CloseBox();
+         ASSERT_GE(box.x, 0) << "no close box on the caption";
+         User::MouseClick(box);
+       },
+       kDialogResultCancel},
+      {"system menu Close", [](User& u) { PostMessageA(u.Dialog, WM_SYSCOMMAND, SC_CLOSE, 0); },
+       kDialogResultCancel},
+      {"Alt+F4",
+       [](User&) {
+         User::Keys({VK_MENU, VK_F4, -VK_F4, -VK_MENU});
+       },
+       kDialogResultCancel},
+      // Not dialog keys: the dialog stays open (the Tab after them is handled), then ends
+      // the other way.
+      {"Ctrl+Enter does nothing",
+       [](User& u) {
+         User::Keys({VK_CONTROL, VK_RETURN, -VK_RETURN, -VK_CONTROL});
+         ASSERT_TRUE(u.Tab());
+         EXPECT_FALSE(u.Ended());
+         User::Key(VK_ESCAPE);
+       },
+       kDialogResultCancel},
+      {"Shift+Escape does nothing",
+       [](User& u) {
+         User::Keys({VK_SHIFT, VK_ESCAPE, -VK_ESCAPE, -VK_SHIFT});
+         ASSERT_TRUE(u.Tab());
+         EXPECT_FALSE(u.Ended());
+         u.Click("OK");
+       },
+       kDialogResultOK},
+  };
+  for (const EndRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    const PluginSettings written{1, MinimizeIMWindow, 0};
+    const Outcome outcome = RunDialog(written, row.Act, row.Name);
+    EXPECT_EQ(outcome.Result, row.Result);
+    EXPECT_EQ(outcome.Settings, written) << "nothing was changed, whichever way it ended";
+  }
+}
+
+TEST_F(DialogTest, EnterAndEscapeBelongToAnOpenActionList) {
+  const Outcome outcome = RunDialog({1, DoNothing, 0}, [](User& u) {
+    ASSERT_TRUE(u.Tab());
+    ASSERT_EQ(u.FocusName(), "list");
+    HWND list = u.Focus();
+    User::Keys({VK_MENU, VK_DOWN, -VK_DOWN, -VK_MENU});  // opens the list
+    ASSERT_TRUE(WaitFor([&] { return SendMessageA(list, CB_GETDROPPEDSTATE, 0, 0) != 0; }));
+    User::Keys({VK_DOWN, -VK_DOWN, VK_RETURN, -VK_RETURN});  // picks the second item
+    ASSERT_TRUE(WaitFor([&] { return SendMessageA(list, CB_GETDROPPEDSTATE, 0, 0) == 0; }));
+    ASSERT_TRUE(u.Tab());
+    EXPECT_FALSE(u.Ended()) << "Enter closed the list, not the dialog";
+    EXPECT_TRUE(IsWindowEnabled(u.Child("Button", "Minimize Messenger main window too")));
+    u.Click("OK");
+  });
+  EXPECT_EQ(outcome.Result, kDialogResultOK);
+  EXPECT_EQ(outcome.Settings, (PluginSettings{1, MinimizeIMWindow, 0}));
+}
+
+TEST_F(DialogTest, TabOrderAndInitialFocus) {
+  const struct {
+    PluginSettings Settings;
+    std::vector<std::string> Order;
+  } rows[] = {
+      {{1, MinimizeIMWindow, 0},
+       {"Enable plugin", "list", "Minimize Messenger main window too", "OK", "Cancel",
+        "Set this configuration as default for all users", "Enable plugin"}},
+      // Disabled controls are passed over.
+      {{0, MinimizeIMWindow, 0},
+       {"Enable plugin", "OK", "Cancel", "Set this configuration as default for all users",
+        "Enable plugin"}},
+  };
+  for (const auto& row : rows) {
+    RunDialog(row.Settings, [&](User& u) {
+      std::vector<std::string> seen{u.FocusName()};
+      for (std::size_t i = 1; i < row.Order.size(); ++i) {
+        if (!u.Tab()) break;
+        seen.push_back(u.FocusName());
+      }
+      EXPECT_EQ(seen, row.Order);
+      ASSERT_TRUE(u.Tab(true));
+      EXPECT_EQ(u.FocusName(), "Set this configuration as default for all users");
+      User::Key(VK_ESCAPE);
+    });
+  }
+}
+
+TEST_F(DialogTest, ModalForTheCallingThreadsWindows) {
+  probe::ProbeWindow disabledBefore("TovrelTestDisabled");
+  EnableWindow(disabledBefore.Handle(), FALSE);
+  probe::ProbeWindow hidden("TovrelTestHidden");
+  ShowWindow(hidden.Handle(), SW_HIDE);
+  ASSERT_TRUE(owner_.BringToFront());
+
+  RunDialog({1, DoNothing, 0}, [&](User& u) {
+    EXPECT_FALSE(IsWindowEnabled(owner_.Handle())) << "takes no input while the dialog runs";
+    EXPECT_FALSE(IsWindowEnabled(disabledBefore.Handle()));
+    EXPECT_TRUE(IsWindowEnabled(hidden.Handle())) << "only visible windows are disabled";
+    u.Click("Cancel");
+  });
+  EXPECT_TRUE(IsWindowEnabled(owner_.Handle()));
+  EXPECT_FALSE(IsWindowEnabled(disabledBefore.Handle())) << "was not disabled by the dialog";
+  EXPECT_EQ(GetActiveWindow(), owner_.Handle()) << "the window active before is active again";
+}
+
+// The density this run was set up for (Wine's LogPixels), 96 unless the runner says otherwise.
+int ExpectedDensity() {
+  const char* value = std::getenv("TOVREL_WINE_DPI");
+  return value != nullptr ? std::atoi(value) : 96;
+}
+
+SIZE Extent(HFONT font, const char* text) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE size{};
+  GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &size);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  return size;
+}
+
+// Laid out at 96 pixels per inch for a font whose "0" is 13 pixels high; the action list's
+// children sit in the group box at (8, 8).
+struct Placed {
+  const char* Class;
+  const char* Text;
+  bool InGroup;
+  RECT Design;  // left, top, width, height relative to the parent
+};
+const Placed kPlaced[] = {
+    {"Button", "Tovrel plugin configuration", false, {8, 8, 457, 105}},
+    {"Static", "When ESC is pressed", true, {26, 48, 103, 13}},
+    {"Button", "Enable plugin", true, {8, 24, 97, 17}},
+    {"ComboBox", nullptr, true, {136, 44, 313, 21}},
+    {"Button", "Minimize Messenger main window too", true, {136, 72, 214, 17}},
+    {"Button", "OK", false, {312, 120, 73, 25}},
+    {"Button", "Cancel", false, {392, 120, 73, 25}},
+    {"Button", "Set this configuration as default for all users", false, {8, 123, 233, 17}},
+};
+
+TEST_F(DialogTest, LayoutPlacementAndFontFollowTheScreen) {
+  const int density = ExpectedDensity();
+  HDC screen = GetDC(nullptr);
+  ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSY), density) << "LogPixels did not take effect";
+  ReleaseDC(nullptr, screen);
+
+  // The layout font at this density, and the height of "0" in it.
+  HFONT layoutFont = CreateFontA(MulDiv(-11, density, 96), 0, 0, 0, FW_NORMAL, 0, 0, 0,
+                                 ANSI_CHARSET, 0, 0, 0, 0, "MS Sans Serif");
+  const int zero = Extent(layoutFont, "0").cy;
+  DeleteObject(layoutFont);
+  auto scale = [&](int value) { return MulDiv(value, zero, 13); };
+
+  RunDialog({1, MinimizeIMWindow, 1}, [&](User& u) {
+    RECT client{};
+    GetClientRect(u.Dialog, &client);
+    EXPECT_EQ(client.right, scale(473));
+    EXPECT_EQ(client.bottom, scale(153));
+
+    RECT frame{};
+    GetWindowRect(u.Dialog, &frame);
+    EXPECT_EQ(frame.left, (GetSystemMetrics(SM_CXSCREEN) - (frame.right - frame.left)) / 2);
+    EXPECT_EQ(frame.top, (GetSystemMetrics(SM_CYSCREEN) - (frame.bottom - frame.top)) / 2);
+    const LONG style = GetWindowLongA(u.Dialog, GWL_STYLE);
+    EXPECT_TRUE((style & WS_SYSMENU) &&
+                !(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME)));
+    EXPECT_EQ(GetWindow(u.Dialog, GW_OWNER), nullptr);
+
+    auto font = reinterpret_cast<HFONT>(SendMessageA(u.Dialog, WM_GETFONT, 0, 0));
+    LOGFONTA face{};
+    GetObjectA(font, sizeof face, &face);
+    EXPECT_STREQ(face.lfFaceName, "MS Shell Dlg 2");
+    EXPECT_EQ(face.lfHeight, MulDiv(-11, density, 96)) << "the face switch rescales nothing";
+
+    RECT listRect{};
+    for (const Placed& placed : kPlaced) {
+      SCOPED_TRACE(placed.Text != nullptr ? placed.Text : placed.Class);
+      HWND control = u.Child(placed.Class, placed.Text);
+      ASSERT_NE(control, nullptr);
+      EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)), font);
+      RECT rect{};
+      GetWindowRect(control, &rect);
+      MapWindowPoints(nullptr, u.Dialog, reinterpret_cast<POINT*>(&rect), 2);
+      const RECT& d = placed.Design;
+      const int originX = placed.InGroup ? scale(8) : 0;
+      const int originY = placed.InGroup ? scale(8) : 0;
+      EXPECT_EQ(rect.left, originX + scale(d.left));
+      EXPECT_EQ(rect.top, originY + scale(d.top));
+      const bool isLabel = std::strcmp(placed.Class, "Static") == 0;
+      const bool isList = std::strcmp(placed.Class, "ComboBox") == 0;
+      // The label is as wide as its text in the final font; the list's closed height is the
+      // system's, from the font.
+      const int width =
+          isLabel ? Extent(font, placed.Text).cx : scale(d.left + d.right) - scale(d.left);
+      const bool isCheckBox = std::strcmp(placed.Class, "Button") == 0 &&
+                              (GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX;
+      if (isCheckBox) {
+        // Never narrower than box and text; at the design density the layout's width holds them.
+        const int needed = Extent(font, placed.Text).cx + GetSystemMetrics(SM_CXMENUCHECK);
+        EXPECT_GE(rect.right - rect.left, needed);
+        if (density == 96) {
+          EXPECT_EQ(rect.right - rect.left, width);
+        }
+      } else {
+        EXPECT_EQ(rect.right - rect.left, width);
+      }
+      if (!isList) {
+        EXPECT_EQ(rect.bottom - rect.top, scale(d.top + d.bottom) - scale(d.top));
+      }
+      if (isList) {
+        listRect = rect;
+        int widest = 0;
+        for (const char* item : kActionItems) widest = std::max<int>(widest, Extent(font, item).cx);
+        EXPECT_GE(SendMessageA(control, CB_GETDROPPEDWIDTH, 0, 0), widest);
+      }
+    }
+    RECT label{};
+    GetWindowRect(u.Child("Static", "When ESC is pressed"), &label);
+    MapWindowPoints(nullptr, u.Dialog, reinterpret_cast<POINT*>(&label), 2);
+    // The room the layout leaves before the list holds the text at the design density; scaled,
+    // the text may grow a pixel wider than the room does.
+    EXPECT_LE(label.right, listRect.left + (density == 96 ? 0 : 1)) << "ends before the list";
+
+    RedrawWindow(u.Dialog, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    const std::string png = "config-dialog-" + std::to_string(density) + "dpi.png";
+    EXPECT_TRUE(test::SaveWindowPng(u.Dialog, png)) << png;
+    User::Key(VK_ESCAPE);
+  });
+}
+
+}  // namespace
+}  // namespace tovrel
