@@ -44,6 +44,19 @@ void* operator new(std::size_t size) {
 void* operator new[](std::size_t size) {
   return operator new(size);
 }
+// The non-throwing forms go the same way, so that whatever they allocate is freed by the delete
+// above: a runtime that brings its own operator new otherwise pairs its allocation with this
+// file's delete.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return operator new(size, std::nothrow);
+}
 void operator delete(void* p) noexcept {
   std::free(p);
 }
@@ -54,5 +67,11 @@ void operator delete(void* p, std::size_t) noexcept {
   std::free(p);
 }
 void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }
