@@ -44,6 +44,9 @@ using HookProc = LResult(TOVREL_WINAPI*)(int code, WParam key, LParam flags);
 std::uint32_t CurrentProcessId() noexcept;
 std::uint32_t CurrentThreadId() noexcept;
 
+// DisableThreadLibraryCalls: no thread attach and detach notifications for the module.
+void DisableThreadNotifications(Instance module) noexcept;
+
 // --- named shared memory (kernel32) ---
 // Creates a paging-file-backed mapping of `size` bytes with read/write protection, or opens the
 // existing one of that name. None on failure.

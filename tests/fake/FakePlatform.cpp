@@ -144,6 +144,10 @@ std::uint32_t CurrentThreadId() noexcept {
   return FakeSystem::Get().ThreadId;
 }
 
+void DisableThreadNotifications(Instance module) noexcept {
+  FakeSystem::Get().ThreadNotificationsOff.push_back(module);
+}
+
 Mapping CreateMapping(const char* name, std::uint32_t size) noexcept {
   const AllocationFailuresSuspended bookkeeping;
   return FakeSystem::Get().CreateMapping(name, size);

@@ -63,6 +63,7 @@ class FakeSystem {
   // --- processes and threads ---
   std::uint32_t ProcessId = 1234;
   std::uint32_t ThreadId = 77;
+  std::vector<platform::Instance> ThreadNotificationsOff;  // modules that switched them off
 
   // --- failure injection: the next call of `op` fails, once ---
   void FailNext(Op op) { ++failures_[op]; }

@@ -32,8 +32,9 @@ HINSTANCE ThisModule() noexcept {
 constexpr WORD kManifestId = 2;
 // Control identifiers are layout positions from here on, clear of IDOK and IDCANCEL.
 constexpr int kFirstControlId = 100;
-// Between a check box's box and its text, with room for the focus rectangle.
-constexpr int kCheckBoxGap = 6;
+// What a check box draws before its text at 96 pixels per inch: the 13-pixel box, the gap to the
+// text and the focus rectangle's margin.
+constexpr int kCheckBoxOverhead = 20;
 // How many items an open drop-down list shows before it scrolls.
 constexpr int kDropDownCount = 8;
 
@@ -107,6 +108,7 @@ struct TForm::Windows {
   std::vector<HWND> controls;  // by layout position
   std::vector<HWND> tabOrder;
   HFONT font = nullptr;
+  int screenDensity = 96;  // the screen's pixels per inch
   HANDLE themeContext = INVALID_HANDLE_VALUE;
   HWND focus = nullptr;        // given back the focus when the form is activated again
   HWND defaultLook = nullptr;  // the push button drawn as the default one
@@ -147,6 +149,7 @@ void TForm::Windows::Build() {
   HDC screen = ::GetDC(nullptr);
   const int density = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : 0;
   if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+  if (density > 0) screenDensity = density;
   int fontHeight = layout.FontHeight;
   if (density > 0 && density != layout.DesignDensity) {
     fontHeight = ::MulDiv(fontHeight, density, layout.DesignDensity);
@@ -284,10 +287,11 @@ void TForm::Windows::Refont() {
     const int textWidth = static_cast<int>(TextExtent(font, control.Text).cx);
     int width = rect.right - rect.left;
     if ((control.Options & kAutoWidth) != 0) width = textWidth;
-    // A check box is never narrower than its box and text: scaled by the layout font, a wider
-    // final face would otherwise cut the text off at high densities.
-    if (control.Kind == ControlKind::CheckBox) {
-      width = std::max(width, textWidth + ::GetSystemMetrics(SM_CXMENUCHECK) + kCheckBoxGap);
+    // The layout holds each check box's text at its design density. Scaled by the layout font's
+    // height, a wider final face would cut the text off at higher densities: there a check box
+    // grows to its box and its text.
+    if (control.Kind == ControlKind::CheckBox && screenDensity != layout.DesignDensity) {
+      width = std::max(width, textWidth + ::MulDiv(kCheckBoxOverhead, screenDensity, 96));
     }
     if (width != rect.right - rect.left) {
       ::SetWindowPos(controls[index], nullptr, 0, 0, width, rect.bottom - rect.top,

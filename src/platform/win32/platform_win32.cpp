@@ -28,6 +28,10 @@ std::uint32_t CurrentThreadId() noexcept {
   return ::GetCurrentThreadId();
 }
 
+void DisableThreadNotifications(Instance module) noexcept {
+  ::DisableThreadLibraryCalls(As<HMODULE>(module));
+}
+
 Mapping CreateMapping(const char* name, std::uint32_t size) noexcept {
   return As<Mapping>(
       ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name));

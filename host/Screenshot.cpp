@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-namespace tovrel::test {
+namespace tovrel::probe {
 namespace {
 
 std::uint32_t Crc32(const std::uint8_t* data, std::size_t size, std::uint32_t crc = 0) {
@@ -123,4 +123,4 @@ bool SaveWindowPng(HWND window, const std::string& path) {
   return std::fclose(file) == 0 && written;
 }
 
-}  // namespace tovrel::test
+}  // namespace tovrel::probe

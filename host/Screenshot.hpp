@@ -5,10 +5,10 @@
 
 #include <string>
 
-namespace tovrel::test {
+namespace tovrel::probe {
 
 // Captures the window's rectangle from the screen and writes it as an 8-bit RGB PNG. Returns
 // false when the capture or the file failed.
 bool SaveWindowPng(HWND window, const std::string& path);
 
-}  // namespace tovrel::test
+}  // namespace tovrel::probe

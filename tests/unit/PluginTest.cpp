@@ -1,0 +1,131 @@
+// The module's life cycle and its entry points over the fake platform.
+#include "plugin/Plugin.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "PluginFixture.hpp"
+
+namespace tovrel {
+namespace {
+
+constexpr char kCarol[] = "Software\\Quorvel\\MsgPlus2\\carol\\Preferences\\Plugins\\tovrel.dll";
+
+class LifeCycleTest : public PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    ModuleStart(kModule);
+  }
+  void TearDown() override {
+    PluginUninitialize();
+    ModuleUnload();
+    test::FailAllocations(0);
+    EXPECT_EQ(system_.Registry.OpenKeys(), 0);
+    EXPECT_EQ(system_.OpenForms, 0) << "the dialog is freed on every path";
+    EXPECT_EQ(frmConfig, nullptr);
+    PluginTest::TearDown();
+  }
+  // The user's answer to the next dialog: OK after `edit`, or Cancel.
+  void Answer(bool ok, void (*edit)(TfrmConfig&) = nullptr) {
+    system_.User = [ok, edit](platform::TForm& form) {
+      auto& dialog = static_cast<TfrmConfig&>(form);
+      EXPECT_EQ(frmConfig, &dialog);
+      if (edit != nullptr) edit(dialog);
+      dialog.Click(ok ? kBtnOK : kBtnCancel);
+    };
+  }
+};
+
+TEST_F(LifeCycleTest, StartSwitchesThreadNotificationsOffAndLeavesTheStateEmpty) {
+  ASSERT_EQ(system_.ThreadNotificationsOff.size(), 1u);
+  EXPECT_EQ(system_.ThreadNotificationsOff[0], kModule);
+  EXPECT_TRUE(UserKey.empty());
+  EXPECT_EQ(ModuleSettings, (PluginSettings{0, 0, 0}));
+  EXPECT_EQ(PluginDisplayName, "Tovrel plugin");
+  EXPECT_TRUE(system_.Hooks.empty());
+}
+
+TEST_F(LifeCycleTest, InitializeStoresTheUserLoadsTheSettingsAndHooksTheThread) {
+  system_.Registry.SetDword(kCarol, "ESCAction", MinimizeIMWindow);
+  EXPECT_TRUE(PluginInitialize("carol"));
+  EXPECT_EQ(UserKey, u"carol");
+  EXPECT_EQ(ModuleSettings, (PluginSettings{1, MinimizeIMWindow, 0}));
+  ASSERT_EQ(system_.Hooks.size(), 1u);
+
+  // Again without Uninitialize: a new user and settings, the same hook.
+  EXPECT_TRUE(PluginInitialize(nullptr));
+  EXPECT_TRUE(UserKey.empty());
+  EXPECT_EQ(ModuleSettings, kDefaultSettings);
+  EXPECT_EQ(system_.Hooks.size(), 1u);
+
+  EXPECT_TRUE(PluginUninitialize());
+  EXPECT_FALSE(PluginUninitialize());
+  EXPECT_EQ(ModuleSettings, kDefaultSettings) << "kept after Uninitialize";
+}
+
+TEST_F(LifeCycleTest, InitializeOutOfMemoryForTheIdentifier_StillTrueWithAnEmptyUser) {
+  test::FailAllocations(1);
+  EXPECT_TRUE(PluginInitialize("a user name long enough to need the heap"));
+  test::FailAllocations(0);
+  EXPECT_TRUE(UserKey.empty());
+  EXPECT_EQ(system_.Hooks.size(), 1u);
+}
+
+TEST_F(LifeCycleTest, ConfigureOK_AppliesAndSavesForTheUser_CancelChangesNothing) {
+  PluginInitialize("carol");
+  Answer(false, [](TfrmConfig& d) { d.Click(kCbEnablePlug); });
+  PluginConfigure();
+  EXPECT_EQ(ModuleSettings, kDefaultSettings);
+  EXPECT_TRUE(system_.Registry.Writes.empty());
+
+  Answer(true, [](TfrmConfig& d) { d.Select(kCbxAction, MinimizeIMWindow); });
+  PluginConfigure();
+  EXPECT_EQ(ModuleSettings, (PluginSettings{1, MinimizeIMWindow, 0}));
+  EXPECT_EQ(system_.Registry.Writes.size(), 3u);
+  ASSERT_NE(system_.Registry.Value(kCarol, "ESCAction"), nullptr);
+  EXPECT_EQ(system_.Registry.Value(kCarol, "ESCAction")->Data, fake::DwordBytes(1));
+  EXPECT_EQ(system_.ShownForms, 2);
+}
+
+TEST_F(LifeCycleTest, ConfigureBeforeInitialize_OpensOnZeroSettings) {
+  Answer(true, [](TfrmConfig& d) { EXPECT_FALSE(d.cbEnablePlug.Checked); });
+  PluginConfigure();
+  EXPECT_EQ(ModuleSettings, (PluginSettings{0, 0, 0}));
+  EXPECT_TRUE(
+      system_.Registry.KeyExists("Software\\Quorvel\\MsgPlus2\\Preferences\\Plugins\\tovrel.dll"))
+      << "saved for the empty user";
+}
+
+TEST_F(LifeCycleTest, ConfigureWhenTheDialogCannotBeMade_ChangesNothingAndThrowsNothing) {
+  PluginInitialize("carol");
+  system_.FailNext(fake::Op::CreateForm);
+  EXPECT_NO_THROW(PluginConfigure());
+  test::FailAllocations(1);  // the dialog object itself
+  EXPECT_NO_THROW(PluginConfigure());
+  test::FailAllocations(0);
+  EXPECT_EQ(system_.ShownForms, 0);
+  EXPECT_EQ(ModuleSettings, kDefaultSettings);
+}
+
+TEST_F(LifeCycleTest, PublishInfoAndUnload) {
+  char buffer[20];
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_TRUE(PluginPublishInfo(buffer));
+  EXPECT_STREQ(buffer, "Tovrel plugin");
+  EXPECT_EQ(buffer[14], '#');
+  EXPECT_FALSE(PluginPublishInfo(nullptr));
+
+  PluginInitialize("carol");
+  PluginUninitialize();
+  ModuleUnload();
+  EXPECT_TRUE(UserKey.empty());
+  EXPECT_TRUE(PluginDisplayName.empty());
+  EXPECT_EQ(HookRecView, nullptr);
+  ModuleStart(kModule);  // as the next load
+}
+
+}  // namespace
+}  // namespace tovrel

@@ -1,0 +1,304 @@
+// tovrel.dll on the real platform, through its exports, called as the messenger add-on host calls
+// them: loaded by name, functions looked up by name, the Windows calling convention.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "DialogDriver.hpp"
+#include "KeyProbe.hpp"
+#include "PluginApi.hpp"
+
+namespace tovrel {
+namespace {
+
+using host::PluginApi;
+using test::User;
+
+constexpr char kCaption[] = "Tovrel plugin configuration";
+constexpr char kRoot[] = "Software\\Quorvel\\MsgPlus2";
+
+std::string KeyOf(const std::string& user) {
+  return std::string(kRoot) + "\\" + user + "\\Preferences\\Plugins\\tovrel.dll";
+}
+
+void WriteSettings(const std::string& user, DWORD enable, DWORD action, DWORD mainToo) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf(user).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  for (const auto& [name, value] :
+       {std::pair{"EnablePlugin", enable}, std::pair{"ESCAction", action},
+        std::pair{"MinimizeMsgrMainWin", mainToo}}) {
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  }
+  RegCloseKey(key);
+}
+
+// The three stored values, or -1 for each one missing.
+std::string StoredSettings(const std::string& user) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, KeyOf(user).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return "missing";
+  }
+  std::string text;
+  for (const char* name : {"EnablePlugin", "ESCAction", "MinimizeMsgrMainWin"}) {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    const bool read = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+                                       &size) == ERROR_SUCCESS;
+    if (!text.empty()) text.push_back(',');
+    text.append(read ? std::to_string(value) : "-1");
+  }
+  RegCloseKey(key);
+  return text;
+}
+
+// Calls a stdcall function with `count` 32-bit arguments and reports how far the stack pointer
+// moved across the call: 0 when the callee removed its arguments, as the convention says.
+std::uint32_t CallChecked(const void* function, const std::uint32_t* args, std::uint32_t count,
+                          std::int32_t* moved) {
+  std::uint32_t result;
+  std::int32_t delta;
+  asm volatile(
+      "movl %%esp, %%ebx\n\t"
+      "1:\n\t"
+      "testl %%ecx, %%ecx\n\t"
+      "jz 2f\n\t"
+      "pushl -4(%%esi,%%ecx,4)\n\t"
+      "decl %%ecx\n\t"
+      "jmp 1b\n\t"
+      "2:\n\t"
+      "call *%%edi\n\t"
+      "movl %%esp, %%ecx\n\t"
+      "subl %%ebx, %%ecx\n\t"
+      "movl %%ebx, %%esp\n\t"
+      : "=a"(result), "=c"(delta), "+S"(args), "+D"(function)
+      : "c"(count)
+      : "ebx", "edx", "memory", "cc");
+  *moved = delta;
+  return result;
+}
+
+// Escape press and release in a window of the conversation class, brought to the front.
+probe::EscapeOutcome EscapeInConversation() {
+  probe::ProbeWindow window("IMWindowClass");
+  if (!window.BringToFront()) return {};
+  return probe::SendEscape(window);
+}
+
+// Runs the plug-in's Configure on this thread while `act` plays the user on another.
+void ConfigureAs(PluginApi& plugin, const std::function<void(User&)>& act) {
+  User user;
+  user.DialogThread = GetCurrentThreadId();
+  std::thread driver([&] {
+    if (!test::WaitForDialog(user, kCaption)) {
+      ADD_FAILURE() << "the dialog did not appear";
+      return;
+    }
+    act(user);
+    if (!test::WaitFor([&] { return !IsWindow(user.Dialog) || user.Ended(); })) {
+      ADD_FAILURE() << "the dialog was still open";
+      PostMessageA(user.Dialog, WM_CLOSE, 0, 0);
+    }
+  });
+  plugin.Configure();
+  driver.join();
+}
+
+class ExportsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    RegDeleteTreeA(HKEY_CURRENT_USER, kRoot);
+    ASSERT_TRUE(plugin_.Load()) << "tovrel.dll or one of its exports is missing";
+  }
+  void TearDown() override {
+    plugin_.Uninitialize();
+    plugin_.Unload();
+    RegDeleteTreeA(HKEY_CURRENT_USER, kRoot);
+  }
+  PluginApi plugin_;
+};
+
+TEST_F(ExportsTest, FiveExportsByNameAndOrdinal_EachRemovingItsArguments) {
+  const struct {
+    const char* Name;
+    int Ordinal;
+    std::uint32_t Arguments;
+  } exports[] = {{"ParseCommand", 1, 4},
+                 {"PublishInfo", 2, 3},
+                 {"Configure", 3, 0},
+                 {"Uninitialize", 4, 0},
+                 {"Initialize", 5, 3}};
+  for (const auto& e : exports) {
+    SCOPED_TRACE(e.Name);
+    const FARPROC byName = GetProcAddress(plugin_.Module, e.Name);
+    ASSERT_NE(byName, nullptr);
+    EXPECT_EQ(GetProcAddress(plugin_.Module, MAKEINTRESOURCEA(e.Ordinal)), byName);
+  }
+  EXPECT_EQ(GetProcAddress(plugin_.Module, MAKEINTRESOURCEA(6)), nullptr) << "exactly five";
+
+  char name[32] = {};
+  const std::uint32_t initArgs[] = {0xDEADBEEF, reinterpret_cast<std::uint32_t>("esp-user"), 7};
+  const std::uint32_t publishArgs[] = {reinterpret_cast<std::uint32_t>(name), 1, 2};
+  const std::uint32_t parseArgs[] = {1, 2, 3, 4};
+  std::int32_t moved = -1;
+  EXPECT_EQ(CallChecked(reinterpret_cast<void*>(plugin_.Initialize), initArgs, 3, &moved), 1u);
+  EXPECT_EQ(moved, 0);
+  EXPECT_EQ(
+      CallChecked(reinterpret_cast<void*>(plugin_.PublishInfo), publishArgs, 3, &moved) & 0xFF, 1u);
+  EXPECT_EQ(moved, 0);
+  EXPECT_EQ(CallChecked(reinterpret_cast<void*>(plugin_.ParseCommand), parseArgs, 4, &moved), 0u);
+  EXPECT_EQ(moved, 0);
+  EXPECT_EQ(CallChecked(reinterpret_cast<void*>(plugin_.Uninitialize), nullptr, 0, &moved), 1u);
+  EXPECT_EQ(moved, 0);
+}
+
+TEST_F(ExportsTest, InitializeAndUninitializeInAnyOrder) {
+  EXPECT_EQ(plugin_.Uninitialize(), 0u) << "before any Initialize";
+
+  // A null identifier is an empty one: the settings are those stored under the root's own
+  // Preferences key, here the defaults.
+  EXPECT_EQ(plugin_.Initialize(0, nullptr, 0), 1u);
+  EXPECT_FALSE(EscapeInConversation().PressDelivered) << "defaults: enabled, Escape swallowed";
+  EXPECT_EQ(plugin_.Uninitialize(), 1u);
+  EXPECT_EQ(plugin_.Uninitialize(), 0u) << "a second time in a row";
+
+  // Twice without Uninitialize: the second user's settings apply, the first hook stays.
+  WriteSettings("first", 0, 0, 0);
+  WriteSettings("second", 1, 1, 0);
+  EXPECT_EQ(plugin_.Initialize(0, "first", 0), 1u);
+  EXPECT_TRUE(EscapeInConversation().PressDelivered) << "the first user has it disabled";
+  EXPECT_EQ(plugin_.Initialize(0, "second", 0), 1u);
+  const probe::EscapeOutcome outcome = EscapeInConversation();
+  EXPECT_FALSE(outcome.PressDelivered);
+  EXPECT_TRUE(outcome.MinimizedByRelease) << "the second user's settings";
+  EXPECT_EQ(plugin_.Uninitialize(), 1u);
+  EXPECT_TRUE(EscapeInConversation().PressDelivered) << "no hook is left behind";
+}
+
+TEST_F(ExportsTest, ConfigureCancelChangesNothing_OKTakesEffectAtOnceAndIsStored) {
+  WriteSettings("carol", 1, 0, 0);
+  ASSERT_EQ(plugin_.Initialize(0, "carol", 0), 1u);
+
+  ConfigureAs(plugin_, [](User& u) {
+    u.Click("Enable plugin");  // unticks it
+    u.Click("Cancel");
+  });
+  EXPECT_FALSE(EscapeInConversation().PressDelivered) << "still enabled after Cancel";
+  EXPECT_EQ(StoredSettings("carol"), "1,0,0");
+
+  ConfigureAs(plugin_, [](User& u) {
+    HWND list = u.Child("ComboBox", nullptr);
+    ASSERT_TRUE(u.Tab());
+    ASSERT_EQ(u.Focus(), list);
+    User::Key(VK_DOWN);  // the second item: minimize IM window
+    ASSERT_TRUE(test::WaitFor([&] { return SendMessageA(list, CB_GETCURSEL, 0, 0) == 1; }));
+    u.Click("OK");
+  });
+  EXPECT_TRUE(EscapeInConversation().MinimizedByRelease) << "the next Escape follows OK";
+  EXPECT_EQ(StoredSettings("carol"), "1,1,0");
+}
+
+TEST_F(ExportsTest, ConfigureBeforeInitialize_StartsDisabledAndSavesForTheEmptyUser) {
+  ConfigureAs(plugin_, [](User& u) {
+    EXPECT_EQ(SendMessageA(u.Child("Button", "Enable plugin"), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    u.Click("OK");
+  });
+  // The empty user's path passes over the empty name.
+  EXPECT_EQ(StoredSettings(""), "0,0,0");
+}
+
+TEST_F(ExportsTest, PublishInfoWritesTheNameAndItsNulOnly_ParseCommandAnswersNo) {
+  char buffer[32];
+  for (int call = 0; call < 2; ++call) {
+    std::memset(buffer, 0xCC, sizeof buffer);
+    EXPECT_EQ(plugin_.PublishInfo(buffer, 0xFFFFFFFF, static_cast<std::uint32_t>(call)) & 0xFF, 1u);
+    EXPECT_STREQ(buffer, "Tovrel plugin");
+    EXPECT_EQ(static_cast<unsigned char>(buffer[14]), 0xCC) << "nothing beyond the NUL";
+  }
+  EXPECT_EQ(plugin_.PublishInfo(nullptr, 0, 0) & 0xFF, 0u) << "a null buffer gets nothing";
+  EXPECT_EQ(plugin_.ParseCommand(0, 0, 0, 0), 0u);
+  EXPECT_EQ(plugin_.ParseCommand(0xFFFFFFFF, 1, 0xDEADBEEF, 42), 0u);
+}
+
+TEST_F(ExportsTest, UnloadAndLoadAgain_EscapeIsFilteredAgain) {
+  ASSERT_EQ(plugin_.Initialize(0, "dave", 0), 1u);
+  ASSERT_EQ(plugin_.Uninitialize(), 1u);
+  plugin_.Unload();
+  ASSERT_TRUE(plugin_.Load());
+  ASSERT_EQ(plugin_.Initialize(0, "dave", 0), 1u);
+  EXPECT_FALSE(EscapeInConversation().PressDelivered);
+}
+
+TEST_F(ExportsTest, EveryHostProcessHasARecordOfItsOwn) {
+  ASSERT_EQ(plugin_.Initialize(0, "erin", 0), 1u);
+
+  // A second host process, which holds the plug-in initialized until it reads a line.
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE childOut = nullptr, ourIn = nullptr, childIn = nullptr, ourOut = nullptr;
+  ASSERT_TRUE(CreatePipe(&ourIn, &childOut, &inherit, 0));
+  ASSERT_TRUE(CreatePipe(&childIn, &ourOut, &inherit, 0));
+  SetHandleInformation(ourIn, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(ourOut, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = childIn;
+  startup.hStdOutput = childOut;
+  startup.hStdError = childOut;
+  PROCESS_INFORMATION child{};
+  char command[] = "tovrel-host.exe --hold frank";
+  ASSERT_TRUE(CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                             &startup, &child));
+  CloseHandle(childOut);
+  CloseHandle(childIn);
+
+  char line[64] = {};
+  DWORD got = 0;
+  std::string text;
+  // The other process starts slowly under emulation; its first line says it is ready.
+  while (text.find('\n') == std::string::npos &&
+         ReadFile(ourIn, line, sizeof line - 1, &got, nullptr) && got > 0) {
+    text.append(line, got);
+  }
+  unsigned long childPid = 0;
+  ASSERT_EQ(std::sscanf(text.c_str(), "ready %lu", &childPid), 1) << text;
+  EXPECT_EQ(childPid, child.dwProcessId);
+
+  auto recordOf = [](DWORD pid) -> std::uint32_t {
+    const std::string name = "Tovrel_HookRecMemBlock_" + std::to_string(pid);
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+    if (mapping == nullptr) return 0;
+    std::uint32_t hook = 0;
+    if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)) {
+      std::memcpy(&hook, view, sizeof hook);
+      UnmapViewOfFile(view);
+    }
+    CloseHandle(mapping);
+    return hook;
+  };
+  const std::uint32_t ours = recordOf(GetCurrentProcessId());
+  const std::uint32_t theirs = recordOf(child.dwProcessId);
+  EXPECT_NE(ours, 0u);
+  EXPECT_NE(theirs, 0u);
+  EXPECT_NE(ours, theirs) << "each record holds its own process's hook";
+
+  DWORD written = 0;
+  WriteFile(ourOut, "done\n", 5, &written, nullptr);
+  CloseHandle(ourOut);
+  EXPECT_EQ(WaitForSingleObject(child.hProcess, 120000), WAIT_OBJECT_0);
+  DWORD exitCode = 99;
+  GetExitCodeProcess(child.hProcess, &exitCode);
+  EXPECT_EQ(exitCode, 0u) << "its Uninitialize found its own record";
+  CloseHandle(ourIn);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+}
+
+}  // namespace
+}  // namespace tovrel
