@@ -94,11 +94,15 @@ SIZE TextExtent(HFONT font, const char* text) noexcept {
 }  // namespace
 
 std::uint32_t OsPlatformId() noexcept {
-  static std::uint32_t platformId = [] {
+  // Constant-initialized, so no guard: the module's start asks first, on one thread.
+  static std::uint32_t platformId = 0;
+  static bool asked = false;
+  if (!asked) {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
-    return ::GetVersionExA(&version) ? version.dwPlatformId : 0u;
-  }();
+    platformId = ::GetVersionExA(&version) ? version.dwPlatformId : 0u;
+    asked = true;
+  }
   return platformId;
 }
 
