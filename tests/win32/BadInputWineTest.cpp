@@ -1,0 +1,202 @@
+// What the host, the registry and the user may hand tovrel.dll, through its exports on the real
+// platform: each with the outcome asserted.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "DialogDriver.hpp"
+#include "KeyProbe.hpp"
+#include "PluginApi.hpp"
+
+namespace tovrel {
+namespace {
+
+using host::PluginApi;
+using test::User;
+
+constexpr char kRoot[] = "Software\\Quorvel\\MsgPlus2";
+
+std::string KeyOf(const std::string& user) {
+  return std::string(kRoot) + "\\" + user + "\\Preferences\\Plugins\\tovrel.dll";
+}
+
+// The settings the dialog shows: what the module holds after Initialize.
+struct Shown {
+  bool Enabled;
+  LRESULT Action;
+  bool MainToo;
+};
+
+Shown ShownInDialog(PluginApi& plugin) {
+  Shown shown{};
+  User user;
+  user.DialogThread = GetCurrentThreadId();
+  std::thread driver([&] {
+    if (!test::WaitForDialog(user, "Tovrel plugin configuration")) {
+      ADD_FAILURE() << "the dialog did not appear";
+      return;
+    }
+    shown.Enabled = SendMessageA(user.Child("Button", "Enable plugin"), BM_GETCHECK, 0, 0) != 0;
+    shown.Action = SendMessageA(user.Child("ComboBox", nullptr), CB_GETCURSEL, 0, 0);
+    shown.MainToo = SendMessageA(user.Child("Button", "Minimize Messenger main window too"),
+                                 BM_GETCHECK, 0, 0) != 0;
+    user.Click("Cancel");
+  });
+  plugin.Configure();
+  driver.join();
+  return shown;
+}
+
+class BadInputTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    RegDeleteTreeA(HKEY_CURRENT_USER, kRoot);
+    ASSERT_TRUE(plugin_.Load());
+  }
+  void TearDown() override {
+    plugin_.Uninitialize();
+    plugin_.Unload();
+    RegDeleteTreeA(HKEY_CURRENT_USER, kRoot);
+  }
+  PluginApi plugin_;
+};
+
+TEST_F(BadInputTest, UserIdentifiers_LongOddOrMissing_StillInitializeAndHook) {
+  const std::string longest(64 * 1024, 'x');
+  const std::string slashes(300, '\\');
+  std::string high;
+  for (int c = 128; c < 256; ++c) high.push_back(static_cast<char>(c));
+  const char* identifiers[] = {longest.c_str(), slashes.c_str(), high.c_str(), "", nullptr};
+  for (const char* identifier : identifiers) {
+    SCOPED_TRACE(identifier == nullptr ? std::string("null")
+                                       : std::to_string(std::strlen(identifier)) + " bytes");
+    EXPECT_EQ(plugin_.Initialize(0, identifier, 0), 1u);
+    probe::ProbeWindow window("IMWindowClass");
+    ASSERT_TRUE(window.BringToFront());
+    const probe::EscapeOutcome outcome = probe::SendEscape(window);
+    EXPECT_TRUE(outcome.Completed);
+    EXPECT_FALSE(outcome.PressDelivered) << "hooked, with the defaults";
+    EXPECT_EQ(plugin_.Uninitialize(), 1u);
+  }
+  // Bytes above 127 name a key of their own: what is stored there is found again.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf(high).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const DWORD one = 1;
+  RegSetValueExA(key, "ESCAction", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+  RegCloseKey(key);
+  plugin_.Initialize(0, high.c_str(), 0);
+  EXPECT_EQ(ShownInDialog(plugin_).Action, 1);
+}
+
+TEST_F(BadInputTest, GarbageArgumentsAreNeverRead) {
+  char buffer[16];
+  const std::uint32_t garbage[] = {0, 1, 0xFFFFFFFF, 0xDEADBEEF, 0x80000000};
+  for (std::uint32_t g : garbage) {
+    EXPECT_EQ(plugin_.ParseCommand(g, g, g, g), 0u);
+    EXPECT_EQ(plugin_.PublishInfo(buffer, g, g) & 0xFF, 1u);
+    EXPECT_STREQ(buffer, "Tovrel plugin");
+    EXPECT_EQ(plugin_.Initialize(g, "garbage", g), 1u);
+    EXPECT_EQ(plugin_.Uninitialize(), 1u);
+  }
+}
+
+TEST_F(BadInputTest, RegistryValuesOfEveryType_OnlyAShortDwordIsRead) {
+  struct Row {
+    const char* Name;
+    DWORD Type;
+    std::vector<BYTE> Data;
+    bool Read;  // read as the value's bytes; otherwise the default stays
+  };
+  const std::vector<Row> rows = {
+      {"REG_DWORD", REG_DWORD, {0, 0, 0, 0}, true},
+      {"REG_DWORD, 1 byte", REG_DWORD, {0}, true},
+      {"REG_DWORD, 8 bytes", REG_DWORD, {0, 0, 0, 0, 0, 0, 0, 0}, false},
+      {"REG_DWORD, empty", REG_DWORD, {}, true},
+      {"REG_SZ", REG_SZ, {'0', 0}, false},
+      {"REG_EXPAND_SZ", REG_EXPAND_SZ, {'0', 0}, false},
+      {"REG_MULTI_SZ", REG_MULTI_SZ, {'0', 0, 0}, false},
+      {"REG_BINARY", REG_BINARY, {0, 0, 0, 0}, false},
+      {"REG_DWORD_BIG_ENDIAN", REG_DWORD_BIG_ENDIAN, {0, 0, 0, 0}, false},
+      {"REG_QWORD", REG_QWORD, {0, 0, 0, 0, 0, 0, 0, 0}, false},
+      {"REG_NONE", REG_NONE, {0, 0, 0, 0}, false},
+      {"REG_LINK", REG_LINK, {0, 0, 0, 0}, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf("grace").c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    // EnablePlugin as this type with bytes that read as 0 (the default is 1); the action and
+    // the main window box as plain 1 (their defaults are 0).
+    RegSetValueExA(key, "EnablePlugin", 0, row.Type, row.Data.data(),
+                   static_cast<DWORD>(row.Data.size()));
+    const DWORD one = 1;
+    RegSetValueExA(key, "ESCAction", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+    RegSetValueExA(key, "MinimizeMsgrMainWin", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                   4);
+    RegCloseKey(key);
+    plugin_.Initialize(0, "grace", 0);
+    const Shown shown = ShownInDialog(plugin_);
+    EXPECT_EQ(shown.Enabled, !row.Read);
+    EXPECT_EQ(shown.Action, 1) << "the other values are read all the same";
+    EXPECT_TRUE(shown.MainToo);
+    plugin_.Uninitialize();
+  }
+}
+
+TEST_F(BadInputTest, SettingsKeyTheUserMayReadButNotModify) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf("heidi").c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const DWORD one = 1;
+  RegSetValueExA(key, "ESCAction", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+  // Everyone may read the key; nobody may write it.
+  SECURITY_DESCRIPTOR descriptor;
+  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+  std::vector<BYTE> aclBuffer(256);
+  auto* acl = reinterpret_cast<ACL*>(aclBuffer.data());
+  InitializeAcl(acl, static_cast<DWORD>(aclBuffer.size()), ACL_REVISION);
+  AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone);
+  SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+  const LONG set = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
+  RegCloseKey(key);
+
+  HKEY probe = nullptr;
+  const LONG full =
+      RegOpenKeyExA(HKEY_CURRENT_USER, KeyOf("heidi").c_str(), 0, KEY_ALL_ACCESS, &probe);
+  if (probe != nullptr) RegCloseKey(probe);
+  if (set != ERROR_SUCCESS || full == ERROR_SUCCESS) {
+    FreeSid(everyone);
+    GTEST_SKIP() << "Wine does not refuse full access to this key (set " << set << ", open " << full
+                 << ")";
+  }
+  // Full access is refused, so nothing can be read with it: the defaults hold, and OK writes
+  // nothing there.
+  EXPECT_EQ(plugin_.Initialize(0, "heidi", 0), 1u);
+  EXPECT_EQ(ShownInDialog(plugin_).Action, 0);
+
+  // Allow everything again, so that the key can be removed.
+  InitializeAcl(acl, static_cast<DWORD>(aclBuffer.size()), ACL_REVISION);
+  AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone);
+  HKEY owner = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, KeyOf("heidi").c_str(), 0, WRITE_DAC, &owner) ==
+      ERROR_SUCCESS) {
+    RegSetKeySecurity(owner, DACL_SECURITY_INFORMATION, &descriptor);
+    RegCloseKey(owner);
+  }
+  FreeSid(everyone);
+}
+
+}  // namespace
+}  // namespace tovrel
