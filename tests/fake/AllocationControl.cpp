@@ -32,6 +32,8 @@ AllocationFailuresSuspended::~AllocationFailuresSuspended() {
 
 }  // namespace tovrel::test
 
+// The replacement operators themselves: malloc and free are what they are built on.
+// NOLINTBEGIN(cppcoreguidelines-no-malloc)
 void* operator new(std::size_t size) {
   if (g_counting) ++g_allocations;
   if (g_suspended == 0 && g_failAt > 0 && --g_failAt == 0) {
@@ -75,3 +77,4 @@ void operator delete(void* p, const std::nothrow_t&) noexcept {
 void operator delete[](void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }
+// NOLINTEND(cppcoreguidelines-no-malloc)

@@ -106,9 +106,9 @@ class FakeSystem {
   platform::Mapping CreateMapping(const char* name, std::uint32_t size);
   platform::Mapping OpenMapping(const char* name);
   void* MapView(platform::Mapping mapping);
-  void UnmapView(void* view);
+  void UnmapView(const void* view);
   void CloseMapping(platform::Mapping mapping);
-  bool MappingExists(const std::string& name) const { return mappings_.count(name) != 0; }
+  bool MappingExists(const std::string& name) const { return mappings_.contains(name); }
   // The first 4 bytes of a mapping, as another process would read them; 0 if there is none.
   std::uint32_t MappingWord(const std::string& name) const;
   int OpenMappingHandles() const { return static_cast<int>(mappingHandles_.size()); }

@@ -30,7 +30,7 @@ enum class RegOp { CreateKey, OpenKey, QueryValue, SetValue, QueryInfo, EnumKey 
 std::vector<unsigned char> DwordBytes(std::uint32_t value);
 
 struct RegValue {
-  std::uint32_t Type;
+  std::uint32_t Type = 0;
   std::vector<unsigned char> Data;
 };
 
@@ -84,7 +84,7 @@ class FakeRegistry {
   long Fails(RegOp op);
   long OpenKey(RegOp op, platform::RegKey root, const char* path, platform::RegKey* key);
   Node* NodeOf(platform::RegKey key);
-  Node* Walk(Node* from, const std::string& path, bool create, long* error);
+  static Node* Walk(Node* from, const std::string& path, bool create, long* error);
   const Node* Find(const std::string& path) const;
   platform::RegKey NewHandle(Node* node);
 
