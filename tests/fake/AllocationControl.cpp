@@ -8,6 +8,7 @@ bool g_counting = false;
 int g_allocations = 0;
 int g_failAt = 0;  // 0: never
 int g_suspended = 0;
+int g_refused = 0;
 }  // namespace
 
 namespace tovrel::test {
@@ -21,6 +22,10 @@ int Allocations() {
 }
 void FailAllocations(int n) {
   g_failAt = n;
+  g_refused = 0;
+}
+int RefusedAllocations() {
+  return g_refused;
 }
 
 AllocationFailuresSuspended::AllocationFailuresSuspended() {
@@ -38,6 +43,7 @@ void* operator new(std::size_t size) {
   if (g_counting) ++g_allocations;
   if (g_suspended == 0 && g_failAt > 0 && --g_failAt == 0) {
     g_failAt = 1;  // stays out of memory
+    ++g_refused;
     throw std::bad_alloc();
   }
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;

@@ -20,6 +20,9 @@ void FakeSystem::Reset() {
 }
 
 bool FakeSystem::ConsumeFailure(Op op) {
+  ++calls_[Index(op)];
+  int& countdown = countdowns_[Index(op)];
+  if (countdown > 0 && --countdown == 0) return true;
   auto it = failures_.find(op);
   if (it == failures_.end() || it->second == 0) return false;
   --it->second;
@@ -144,6 +147,7 @@ std::uint32_t CurrentThreadId() noexcept {
 }
 
 void DisableThreadNotifications(Instance module) noexcept {
+  const AllocationFailuresSuspended bookkeeping;
   FakeSystem::Get().ThreadNotificationsOff.push_back(module);
 }
 
