@@ -95,6 +95,8 @@ struct Outcome {
   platform::LResult KeyResult = -1;
   PluginSettings Configured{};
   bool Uninitialized = false;
+  // Keys and forms open after any entry point; the record or a hook held after Uninitialize.
+  int HeldBetween = 0;
   // Read after the run:
   bool Minimized = false;
   int ShownForms = 0;
@@ -139,11 +141,16 @@ class FaultInjectionTest : public PluginTest {
     got.Initialized = PluginInitialize(kUser);
     got.Loaded = ModuleSettings;
     got.RecordMapped = HookRecView != nullptr;
+    got.HeldBetween += system_.Registry.OpenKeys() + system_.OpenForms;
     got.KeyResult =
         system_.DeliverKey(0, kVkEscape, static_cast<platform::LParam>(kKeyReleasedFlag));
     PluginConfigure();
     got.Configured = ModuleSettings;
+    got.HeldBetween += system_.Registry.OpenKeys() + system_.OpenForms;
     got.Uninitialized = PluginUninitialize();
+    got.HeldBetween += system_.Registry.OpenKeys() + system_.OpenForms +
+                       system_.OpenMappingHandles() + system_.MappedViews() +
+                       static_cast<int>(system_.Hooks.size());
     ModuleUnload();
     return got;
   }
@@ -157,7 +164,8 @@ class FaultInjectionTest : public PluginTest {
     got.Writes = system_.Registry.Writes;
   }
 
-  void ExpectNothingLeft() const {
+  void ExpectNothingLeft(const Outcome& got) const {
+    EXPECT_EQ(got.HeldBetween, 0);
     EXPECT_EQ(system_.Registry.OpenKeys(), 0);
     EXPECT_EQ(system_.OpenMappingHandles(), 0);
     EXPECT_EQ(system_.MappedViews(), 0);
@@ -177,7 +185,7 @@ class FaultInjectionTest : public PluginTest {
   }
 
   void Expect(const Outcome& got, const Model& model) const {
-    ExpectNothingLeft();
+    ExpectNothingLeft(got);
     EXPECT_TRUE(got.Initialized);
     EXPECT_EQ(got.Loaded, model.Loaded);
     EXPECT_EQ(got.RecordMapped, model.Record);
@@ -303,7 +311,7 @@ TEST_F(FaultInjectionTest, OutOfMemoryFromEachAllocationOn) {
     Collect(got);
     SCOPED_TRACE(failed ? g_fault : "no allocation left to fail");
 
-    ExpectNothingLeft();
+    ExpectNothingLeft(got);
     EXPECT_TRUE(got.Initialized);
     EXPECT_TRUE(got.RecordMapped);
     EXPECT_TRUE(got.Uninitialized);
