@@ -157,9 +157,9 @@ class FaultInjectionTest : public PluginTest {
 
   // Once memory is plentiful again.
   void Collect(Outcome& got) const {
-    got.Minimized = std::any_of(system_.Messages.begin(), system_.Messages.end(), [](auto& m) {
-      return m.Message == kWmSysCommand && m.WParamValue == kScMinimize;
-    });
+    got.Minimized = std::any_of(
+        system_.Messages.begin(), system_.Messages.end(),
+        [](const auto& m) { return m.Message == kWmSysCommand && m.WParamValue == kScMinimize; });
     got.ShownForms = system_.ShownForms;
     got.Writes = system_.Registry.Writes;
   }
