@@ -44,10 +44,10 @@ std::string KeyOf(const std::string& profile) {
   return "Software\\Quorvel\\MsgPlus2\\" + profile + "\\Preferences\\Plugins\\tovrel.dll";
 }
 
-// Whether every item of `part` is in `all`, in the same order.
-bool InOrderWithin(const std::vector<std::string>& part, const std::vector<std::string>& all) {
+// Whether every one of `items` is in `all`, in the same order.
+bool InOrderWithin(const std::vector<std::string>& items, const std::vector<std::string>& all) {
   auto next = all.begin();
-  for (const std::string& item : part) {
+  for (const std::string& item : items) {
     next = std::find(next, all.end(), item);
     if (next == all.end()) return false;
     ++next;
