@@ -20,7 +20,9 @@ platform::HookHandle StoredHookHandle() noexcept {
 }  // namespace
 
 ClassName GetWindowClassName(platform::Window window) noexcept {
-  ClassName name;
+  // Only the text up to the terminating NUL is ever written or read: the Escape path does not
+  // clear 256 bytes it never looks at.
+  ClassName name;  // NOLINT(cppcoreguidelines-pro-type-member-init)
   name.Length = 0;
   if (window != platform::Window::None) {
     const int copied = platform::WindowClassName(window, name.Text, 255);

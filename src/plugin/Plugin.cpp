@@ -13,7 +13,8 @@
 namespace tovrel {
 
 std::u16string UserKey;
-std::string PluginDisplayName = "Tovrel plugin";
+// The name fits the string's own buffer: made at load without allocating, it cannot throw.
+std::string PluginDisplayName = "Tovrel plugin";  // NOLINT(cert-err58-cpp)
 TfrmConfig* frmConfig = nullptr;
 
 bool PluginInitialize(const char* userId) noexcept {

@@ -8,6 +8,7 @@ bool g_counting = false;
 int g_allocations = 0;
 int g_failAt = 0;  // 0: never
 int g_suspended = 0;
+int g_refused = 0;
 }  // namespace
 
 namespace tovrel::test {
@@ -21,6 +22,10 @@ int Allocations() {
 }
 void FailAllocations(int n) {
   g_failAt = n;
+  g_refused = 0;
+}
+int RefusedAllocations() {
+  return g_refused;
 }
 
 AllocationFailuresSuspended::AllocationFailuresSuspended() {
@@ -32,10 +37,13 @@ AllocationFailuresSuspended::~AllocationFailuresSuspended() {
 
 }  // namespace tovrel::test
 
+// The replacement operators themselves: malloc and free are what they are built on.
+// NOLINTBEGIN(cppcoreguidelines-no-malloc)
 void* operator new(std::size_t size) {
   if (g_counting) ++g_allocations;
   if (g_suspended == 0 && g_failAt > 0 && --g_failAt == 0) {
     g_failAt = 1;  // stays out of memory
+    ++g_refused;
     throw std::bad_alloc();
   }
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
@@ -75,3 +83,4 @@ void operator delete(void* p, const std::nothrow_t&) noexcept {
 void operator delete[](void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }
+// NOLINTEND(cppcoreguidelines-no-malloc)

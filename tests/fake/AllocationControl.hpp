@@ -9,6 +9,8 @@ int Allocations();
 // The n-th allocation from now (1: the next) and every one after it throws std::bad_alloc,
 // until FailAllocations(0).
 void FailAllocations(int n);
+// The allocations refused since the last FailAllocations.
+int RefusedAllocations();
 
 // While one of these lives, allocations never fail: the fake system's own bookkeeping is not
 // what a test of running out of memory is about.

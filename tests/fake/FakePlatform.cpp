@@ -20,6 +20,9 @@ void FakeSystem::Reset() {
 }
 
 bool FakeSystem::ConsumeFailure(Op op) {
+  ++calls_[Index(op)];
+  int& countdown = countdowns_[Index(op)];
+  if (countdown > 0 && --countdown == 0) return true;
   auto it = failures_.find(op);
   if (it == failures_.end() || it->second == 0) return false;
   --it->second;
@@ -54,10 +57,9 @@ bool FakeSystem::RemoveHook(HookHandle hook) {
 }
 
 LResult FakeSystem::DeliverKey(int code, WParam key, LParam flags) {
-  for (const InstalledHook& hook : Hooks) {
-    if (hook.ThreadId == ThreadId) return hook.Proc(code, key, flags);
-  }
-  return 0;
+  auto it = std::find_if(Hooks.begin(), Hooks.end(),
+                         [this](const InstalledHook& h) { return h.ThreadId == ThreadId; });
+  return it == Hooks.end() ? 0 : it->Proc(code, key, flags);
 }
 
 platform::Mapping FakeSystem::CreateMapping(const char* name, std::uint32_t size) {
@@ -91,7 +93,7 @@ void* FakeSystem::MapView(platform::Mapping mapping) {
   return it->second->Memory.get();
 }
 
-void FakeSystem::UnmapView(void* view) {
+void FakeSystem::UnmapView(const void* view) {
   for (auto& [name, object] : mappings_) {
     if (object->Memory.get() == view && object->Views > 0) {
       --object->Views;
@@ -118,7 +120,7 @@ void FakeSystem::Release(MappingObject* object) {
 std::uint32_t FakeSystem::MappingWord(const std::string& name) const {
   auto it = mappings_.find(name);
   if (it == mappings_.end()) return 0;
-  std::uint32_t word;
+  std::uint32_t word = 0;
   std::memcpy(&word, it->second->Memory.get(), sizeof word);
   return word;
 }
@@ -145,6 +147,7 @@ std::uint32_t CurrentThreadId() noexcept {
 }
 
 void DisableThreadNotifications(Instance module) noexcept {
+  const AllocationFailuresSuspended bookkeeping;
   FakeSystem::Get().ThreadNotificationsOff.push_back(module);
 }
 

@@ -6,6 +6,8 @@
 // fail once. It counts what is open, so a test can assert that nothing was left behind.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -31,6 +33,8 @@ enum class Op {
   SetKeyboardHook,
   CreateForm,
 };
+inline constexpr std::size_t kOpCount = 5;
+static_assert(static_cast<std::size_t>(Op::CreateForm) + 1 == kOpCount);
 
 struct NextHookCall {
   HookHandle Hook;
@@ -65,9 +69,15 @@ class FakeSystem {
   std::uint32_t ThreadId = 77;
   std::vector<platform::Instance> ThreadNotificationsOff;  // modules that switched them off
 
-  // --- failure injection: the next call of `op` fails, once ---
+  // --- failure injection ---
+  // The next call of `op` fails, once; asked twice, the next two calls fail.
   void FailNext(Op op) { ++failures_[op]; }
+  // The n-th next call of `op` (1: the very next) fails, once.
+  void FailCall(Op op, int n) { countdowns_[Index(op)] = n; }
+  // Counts a call of `op` and tells whether it fails.
   bool ConsumeFailure(Op op);
+  // The calls of `op` since Reset(), failed ones included.
+  int Calls(Op op) const { return calls_[Index(op)]; }
 
   // --- windows ---
   platform::Window AddWindow(std::string className);
@@ -106,9 +116,9 @@ class FakeSystem {
   platform::Mapping CreateMapping(const char* name, std::uint32_t size);
   platform::Mapping OpenMapping(const char* name);
   void* MapView(platform::Mapping mapping);
-  void UnmapView(void* view);
+  void UnmapView(const void* view);
   void CloseMapping(platform::Mapping mapping);
-  bool MappingExists(const std::string& name) const { return mappings_.count(name) != 0; }
+  bool MappingExists(const std::string& name) const { return mappings_.contains(name); }
   // The first 4 bytes of a mapping, as another process would read them; 0 if there is none.
   std::uint32_t MappingWord(const std::string& name) const;
   int OpenMappingHandles() const { return static_cast<int>(mappingHandles_.size()); }
@@ -122,8 +132,12 @@ class FakeSystem {
     int Views = 0;
   };
   void Release(MappingObject* object);
+  static std::size_t Index(Op op) { return static_cast<std::size_t>(op); }
 
+  // Arrays, not maps: counting a call never allocates, whatever the memory left.
   std::map<Op, int> failures_;
+  std::array<int, kOpCount> countdowns_{};
+  std::array<int, kOpCount> calls_{};
   std::map<platform::Window, std::string> windows_;
   platform::Window foreground_ = platform::Window::None;
   std::uintptr_t nextId_ = 0x100;

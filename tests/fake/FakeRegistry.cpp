@@ -35,6 +35,7 @@ std::vector<unsigned char> DwordBytes(std::uint32_t value) {
 
 long FakeRegistry::Fails(RegOp op) {
   ++Accesses;
+  ++calls_[static_cast<std::size_t>(op)];
   auto it = failures_.find(op);
   if (it == failures_.end() || it->second.Countdown == 0) return 0;
   if (--it->second.Countdown != 0) return 0;

@@ -3,6 +3,8 @@
 // open key handles and can be told to fail one call of an operation.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -25,12 +27,14 @@ inline constexpr long kErrorMoreData = 234;
 inline constexpr long kErrorNoMoreItems = 259;
 
 enum class RegOp { CreateKey, OpenKey, QueryValue, SetValue, QueryInfo, EnumKey };
+inline constexpr std::size_t kRegOpCount = 6;
+static_assert(static_cast<std::size_t>(RegOp::EnumKey) + 1 == kRegOpCount);
 
 // The 4 little-endian bytes of a REG_DWORD.
 std::vector<unsigned char> DwordBytes(std::uint32_t value);
 
 struct RegValue {
-  std::uint32_t Type;
+  std::uint32_t Type = 0;
   std::vector<unsigned char> Data;
 };
 
@@ -54,7 +58,9 @@ class FakeRegistry {
   void AddKey(const std::string& keyPath);
 
   int OpenKeys() const { return static_cast<int>(handles_.size()); }
-  int Accesses = 0;                       // every registry call the code made
+  int Accesses = 0;  // every registry call the code made
+  // The calls of `op`, failed ones included.
+  int Calls(RegOp op) const { return calls_[static_cast<std::size_t>(op)]; }
   std::vector<std::string> CreatedPaths;  // the paths handed to CreateRegistryKey, as given
   std::vector<std::string> Writes;        // "path\\name=value" of each successful write
 
@@ -84,7 +90,7 @@ class FakeRegistry {
   long Fails(RegOp op);
   long OpenKey(RegOp op, platform::RegKey root, const char* path, platform::RegKey* key);
   Node* NodeOf(platform::RegKey key);
-  Node* Walk(Node* from, const std::string& path, bool create, long* error);
+  static Node* Walk(Node* from, const std::string& path, bool create, long* error);
   const Node* Find(const std::string& path) const;
   platform::RegKey NewHandle(Node* node);
 
@@ -92,6 +98,7 @@ class FakeRegistry {
   std::map<std::uintptr_t, Node*> handles_;
   std::uintptr_t nextHandle_ = 0x4000;
   std::map<RegOp, Failure> failures_;
+  std::array<int, kRegOpCount> calls_{};
 };
 
 }  // namespace tovrel::fake

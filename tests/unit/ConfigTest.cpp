@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -88,7 +87,7 @@ TEST_F(ConfigTest, SettingACheckBoxFromCodeRunsItsClickHandler) {
   EXPECT_TRUE(form.lbl1.Enabled);
   EXPECT_TRUE(form.cbMinimizeMainWin.Enabled);
 
-  form.SetItemIndex(form.cbxAction, DoNothing);
+  TfrmConfig::SetItemIndex(form.cbxAction, DoNothing);
   form.cbxActionChange();  // the list reports the user's pick
   EXPECT_FALSE(form.cbMinimizeMainWin.Enabled);
 }
@@ -112,7 +111,7 @@ TEST_F(ConfigTest, UserEventsReachTheHandlersTheLayoutWires) {
 TEST_F(ConfigTest, FormCreateChoosesTheDialogFaceAndMakesItTheModuleDefault) {
   for (const auto& [platformId, face] : {std::pair{2u, "MS Shell Dlg 2"}, {1u, "MS Shell Dlg"}}) {
     fake::FakeSystem::Get().PlatformId = platformId;
-    std::strcpy(platform::DefaultFontFace(), "MS Sans Serif");
+    platform::CopyFaceName(platform::DefaultFontFace(), "MS Sans Serif");
     TfrmConfig form;
     EXPECT_STREQ(form.FontName, "MS Sans Serif") << "the layout font until the form is created";
     form.Create();

@@ -15,7 +15,7 @@ constexpr std::uint32_t kDetach = 0;
 
 class HookRecordTest : public PluginTest {
  protected:
-  std::string RecordName() const { return HookRecMappingName().Text; }
+  static std::string RecordName() { return HookRecMappingName().Text; }
   bool NothingOpen() const {
     return system_.OpenMappingHandles() == 0 && system_.MappedViews() == 0;
   }

@@ -10,7 +10,6 @@
 namespace tovrel {
 namespace {
 
-using fake::FakeRegistry;
 using fake::RegOp;
 using Bytes = std::vector<unsigned char>;
 
@@ -18,7 +17,7 @@ constexpr char kKey[] = "Software\\Quorvel\\MsgPlus2\\alice\\Preferences\\Plugin
 
 class PreferencesTest : public RegistryTest {
  protected:
-  PluginSettings Load(std::u16string_view user = u"alice") {
+  static PluginSettings Load(std::u16string_view user = u"alice") {
     PluginSettings settings{0xEE, 0xEE, 0xEE};  // whatever the caller had is overwritten
     LoadSettings(user, settings);
     return settings;
@@ -37,6 +36,8 @@ Bytes Dword(std::uint32_t v) {
   return fake::DwordBytes(v);
 }
 
+// A test table: should building it ever throw, the test program ends at once, as it should.
+// NOLINTNEXTLINE(cert-err58-cpp)
 const StoredValue kStoredValues[] = {
     {"EnableZero", "EnablePlugin", fake::kRegDword, Dword(0), {0, 0, 0}},
     {"EnableSeven", "EnablePlugin", fake::kRegDword, Dword(7), {1, 0, 0}},

@@ -126,9 +126,9 @@ struct TForm::Windows {
   void Build();
   void Refont();
   void Sync() noexcept;
-  int IndexOf(HWND window) const noexcept;
+  int IndexOf(HWND candidate) const noexcept;
   int FindOption(std::uint8_t option) const noexcept;
-  bool IsPushButton(HWND window) const noexcept;
+  bool IsPushButton(HWND candidate) const noexcept;
   void ShowDefaultOn(HWND button) noexcept;
   void MoveFocus(bool backwards) noexcept;
   bool DialogKey(const MSG& message);
@@ -145,7 +145,8 @@ struct Scaler {
 
 }  // namespace
 
-void TForm::Windows::Build() {
+// One pass over the layout data, in creation order, then the tab order.
+void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complexity)
   const FormLayout& layout = owner.layout_;
   const HINSTANCE module = ThisModule();
 
@@ -245,7 +246,8 @@ void TForm::Windows::Build() {
   ::SendMessageA(formWindow, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 
   // Tab order: the form's controls by their tab order, a container's children in its place.
-  auto appendChildren = [&](auto&& self, int parent) -> void {
+  // Recursive over the layout's parents, as deep as the layout nests.
+  auto appendChildren = [&](auto&& self, int parent) -> void {  // NOLINT(misc-no-recursion)
     std::vector<std::size_t> children;
     for (std::size_t index = 0; index < layout.Controls.size(); ++index) {
       const ControlLayout& control = layout.Controls[index];
