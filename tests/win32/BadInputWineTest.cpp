@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -164,6 +165,7 @@ TEST_F(BadInputTest, SettingsKeyTheUserMayReadButNotModify) {
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
   PSID everyone = nullptr;
   AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+  const std::unique_ptr<void, PVOID(WINAPI*)(PSID)> sidOwner(everyone, &FreeSid);
   std::vector<BYTE> aclBuffer(256);
   auto* acl = reinterpret_cast<ACL*>(aclBuffer.data());
   InitializeAcl(acl, static_cast<DWORD>(aclBuffer.size()), ACL_REVISION);
@@ -177,7 +179,6 @@ TEST_F(BadInputTest, SettingsKeyTheUserMayReadButNotModify) {
       RegOpenKeyExA(HKEY_CURRENT_USER, KeyOf("heidi").c_str(), 0, KEY_ALL_ACCESS, &probe);
   if (probe != nullptr) RegCloseKey(probe);
   if (set != ERROR_SUCCESS || full == ERROR_SUCCESS) {
-    FreeSid(everyone);
     GTEST_SKIP() << "Wine does not refuse full access to this key (set " << set << ", open " << full
                  << ")";
   }
@@ -195,7 +196,6 @@ TEST_F(BadInputTest, SettingsKeyTheUserMayReadButNotModify) {
     RegSetKeySecurity(owner, DACL_SECURITY_INFORMATION, &descriptor);
     RegCloseKey(owner);
   }
-  FreeSid(everyone);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ constexpr unsigned long kThreadDetach = 3;
 
 // The C++ runtime's reserve for throwing exceptions when memory is exhausted: allocated when the
 // module loads, and given back only by this call. Without it every unload would leave it behind.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the runtime's names
 namespace __gnu_cxx {
 void __freeres();
 }  // namespace __gnu_cxx
@@ -24,6 +25,7 @@ void __freeres();
 // callback. A thread that unloads the module does not end, so at unload the callback is run for
 // it as at its end.
 extern "C" void(__stdcall* const __xl_f)(void*, unsigned long, void*);
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 extern "C" {
 
@@ -49,7 +51,7 @@ std::uint32_t __stdcall ParseCommand(std::uint32_t, std::uint32_t, std::uint32_t
   return 0;  // the module offers no commands
 }
 
-int __stdcall DllMain(void* instance, unsigned long reason, void* reserved) {
+int __stdcall DllMain(void* instance, unsigned long reason, const void* reserved) {
   if (reason == kProcessAttach) {
     tovrel::ModuleStart(
         static_cast<tovrel::platform::Instance>(reinterpret_cast<std::uintptr_t>(instance)));
