@@ -64,14 +64,6 @@ std::string SettingsKeyOf(const std::string& profile) {
   return "Software\\Quorvel\\MsgPlus2\\" + profile + "\\Preferences\\Plugins\\tovrel.dll";
 }
 
-bool HoldsDword(const FakeRegistry& registry, const std::string& key, const char* name,
-                std::uint8_t expected) {
-  const auto* value = registry.Value(key, name);
-  return value != nullptr && value->Type == 4 && value->Data.size() == 4 &&
-         value->Data[0] == expected && value->Data[1] == 0 && value->Data[2] == 0 &&
-         value->Data[3] == 0;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -141,9 +133,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(registry.Writes.size() == 3 * std::size(kProfiles), "three values for every profile");
   for (const char* profile : kProfiles) {
     const std::string key = SettingsKeyOf(profile);
-    Require(HoldsDword(registry, key, "EnablePlugin", stored.EnablePlugin) &&
-                HoldsDword(registry, key, "ESCAction", stored.ESCAction) &&
-                HoldsDword(registry, key, "MinimizeMsgrMainWin", stored.MinimizeMsgrMainWin),
+    Require(registry.Dword(key, "EnablePlugin") == stored.EnablePlugin &&
+                registry.Dword(key, "ESCAction") == stored.ESCAction &&
+                registry.Dword(key, "MinimizeMsgrMainWin") == stored.MinimizeMsgrMainWin,
             "every profile holds the stored settings");
   }
   return 0;

@@ -22,8 +22,6 @@ using tovrel::fake::FakeSystem;
 using tovrel::fuzz::FuzzInput;
 using tovrel::fuzz::Require;
 
-constexpr std::uint32_t kDwordType = 4;
-
 // The byte of each character of Windows-1252 between 0x80 and 0x9F, which is where the code page
 // differs from the first 256 code points. The five bytes the code page leaves undefined keep
 // their C1 control points.
@@ -70,14 +68,6 @@ bool NamesFitTheRegistry(std::string_view path) {
     if (run > 255) return false;
   }
   return true;
-}
-
-bool HoldsDword(const FakeRegistry& registry, const std::string& key, const char* name,
-                std::uint8_t expected) {
-  const auto* value = registry.Value(key, name);
-  return value != nullptr && value->Type == kDwordType && value->Data.size() == 4 &&
-         value->Data[0] == expected && value->Data[1] == 0 && value->Data[2] == 0 &&
-         value->Data[3] == 0;
 }
 
 }  // namespace
@@ -128,11 +118,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
               registry.CreatedPaths[1] == key,
           "both operations open the key the user key's text names");
   Require(writes == 3, "a path the registry takes gets the values");
-  Require(HoldsDword(registry, key, "EnablePlugin", saved.EnablePlugin),
+  Require(registry.Dword(key, "EnablePlugin") == saved.EnablePlugin,
           "EnablePlugin stored as a REG_DWORD of the saved byte under that key");
-  Require(HoldsDword(registry, key, "ESCAction", saved.ESCAction),
+  Require(registry.Dword(key, "ESCAction") == saved.ESCAction,
           "ESCAction stored as a REG_DWORD of the saved byte under that key");
-  Require(HoldsDword(registry, key, "MinimizeMsgrMainWin", saved.MinimizeMsgrMainWin),
+  Require(registry.Dword(key, "MinimizeMsgrMainWin") == saved.MinimizeMsgrMainWin,
           "MinimizeMsgrMainWin stored as a REG_DWORD of the saved byte under that key");
   return 0;
 }

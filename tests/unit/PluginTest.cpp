@@ -85,8 +85,7 @@ TEST_F(LifeCycleTest, ConfigureOK_AppliesAndSavesForTheUser_CancelChangesNothing
   PluginConfigure();
   EXPECT_EQ(ModuleSettings, (PluginSettings{1, MinimizeIMWindow, 0}));
   EXPECT_EQ(system_.Registry.Writes.size(), 3u);
-  ASSERT_NE(system_.Registry.Value(kCarol, "ESCAction"), nullptr);
-  EXPECT_EQ(system_.Registry.Value(kCarol, "ESCAction")->Data, fake::DwordBytes(1));
+  EXPECT_EQ(system_.Registry.Dword(kCarol, "ESCAction"), 1u);
   EXPECT_EQ(system_.ShownForms, 2);
 }
 
