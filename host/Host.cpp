@@ -87,20 +87,11 @@ void PrintEscapeRow(const char* setting, probe::ProbeWindow& conversation,
   std::fflush(stdout);
 }
 
-bool WaitFor(const auto& condition, DWORD timeoutMs = 10000) {
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  while (!condition()) {
-    if (GetTickCount64() >= deadline) return false;
-    Sleep(5);
-  }
-  return true;
-}
-
 // Plays the user in the dialog from a second thread: picks "minimize IM window", ticks the main
 // window box, saves a screenshot and confirms with OK.
 void ChangeInDialog(DWORD dialogThread, const std::string& screenshot) {
   HWND dialog = nullptr;
-  const bool shown = WaitFor([&] {
+  const bool shown = probe::WaitFor([&] {
     dialog = FindWindowA(nullptr, kDialogCaption);
     GUITHREADINFO info{};
     info.cbSize = sizeof info;

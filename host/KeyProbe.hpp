@@ -34,6 +34,18 @@ class ProbeWindow {
   WindowLog log_;
 };
 
+// Polls `condition` from a thread that is not the one acting (no message pumping) until it holds
+// or the deadline passes.
+template <typename Condition>
+bool WaitFor(Condition condition, DWORD timeoutMs = 10000) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!condition()) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
 enum class KeyStroke { Press, Release };
 
 // Sends one key event with SendInput and pumps this thread's messages until an observer hook,

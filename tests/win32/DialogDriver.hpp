@@ -10,20 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "KeyProbe.hpp"
+
 namespace tovrel::test {
 
-inline constexpr DWORD kDeadlineMs = 10000;
-
-// Polls `condition` until it holds or the deadline passes.
-template <typename Condition>
-bool WaitFor(Condition condition, DWORD timeoutMs = kDeadlineMs) {
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  while (!condition()) {
-    if (GetTickCount64() >= deadline) return false;
-    Sleep(5);
-  }
-  return true;
-}
+using probe::WaitFor;
 
 inline std::string TextOf(HWND window) {
   char text[256] = {};
