@@ -114,9 +114,10 @@ struct TForm::Windows {
   HFONT font = nullptr;
   int screenDensity = 96;  // the screen's pixels per inch
   HANDLE themeContext = INVALID_HANDLE_VALUE;
-  HWND focus = nullptr;        // given back the focus when the form is activated again
-  HWND defaultLook = nullptr;  // the push button drawn as the default one
-  std::exception_ptr error;    // thrown by a handler inside the window procedure
+  HWND focus = nullptr;          // given back the focus when the form is activated again
+  HWND defaultButton = nullptr;  // the layout's default button, if it has one
+  HWND defaultLook = nullptr;    // the push button drawn as the default one
+  std::exception_ptr error;      // thrown by a handler inside the window procedure
 
   explicit Windows(TForm& owning) : owner(owning) {}
 
@@ -265,9 +266,9 @@ void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complex
   };
   appendChildren(appendChildren, kNoParent);
   focus = tabOrder.empty() ? nullptr : tabOrder.front();
-  defaultLook = FindOption(kDefaultButton) >= 0
-                    ? controls[static_cast<std::size_t>(FindOption(kDefaultButton))]
-                    : nullptr;
+  const int defaultIndex = FindOption(kDefaultButton);
+  if (defaultIndex >= 0) defaultButton = controls[static_cast<std::size_t>(defaultIndex)];
+  defaultLook = defaultButton;
 }
 
 // After the create handler: the form's face may have changed; sizes stay as they are.
@@ -578,10 +579,7 @@ int TForm::ShowModal() {
     }
     HWND focused = ::GetFocus();
     if (windows.IndexOf(focused) >= 0) {
-      windows.ShowDefaultOn(windows.IsPushButton(focused)
-                                ? focused
-                                : windows.controls[static_cast<std::size_t>(
-                                      std::max(windows.FindOption(kDefaultButton), 0))]);
+      windows.ShowDefaultOn(windows.IsPushButton(focused) ? focused : windows.defaultButton);
     }
   }
 
