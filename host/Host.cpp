@@ -17,6 +17,7 @@
 #include "KeyProbe.hpp"
 #include "PluginApi.hpp"
 #include "Screenshot.hpp"
+#include "SettingsKey.hpp"
 
 namespace tovrel::host {
 namespace {
@@ -24,31 +25,10 @@ namespace {
 constexpr char kConversationClass[] = "IMWindowClass";
 constexpr char kMainClass[] = "MSBLWindowClass";
 constexpr char kDialogCaption[] = "Tovrel plugin configuration";
-constexpr char kSettingsRoot[] = "Software\\Quorvel\\MsgPlus2\\";
-constexpr char kSettingsLeaf[] = "\\Preferences\\Plugins\\tovrel.dll";
-
-std::string SettingsKey(const std::string& user) {
-  return kSettingsRoot + user + kSettingsLeaf;
-}
-
-void WriteSettings(const std::string& user, DWORD enable, DWORD action, DWORD mainToo) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKey(user).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  const std::pair<const char*, DWORD> values[] = {
-      {"EnablePlugin", enable}, {"ESCAction", action}, {"MinimizeMsgrMainWin", mainToo}};
-  for (const auto& [name, value] : values) {
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  }
-  RegCloseKey(key);
-}
-
 void PrintSettings(const std::string& user) {
-  std::printf("  HKEY_CURRENT_USER\\%s\n", SettingsKey(user).c_str());
+  std::printf("  HKEY_CURRENT_USER\\%s\n", SettingsKeyOf(user).c_str());
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKey(user).c_str(), 0, KEY_READ, &key) !=
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyOf(user).c_str(), 0, KEY_READ, &key) !=
       ERROR_SUCCESS) {
     std::printf("    (missing)\n");
     return;

@@ -12,6 +12,7 @@
 #include "DialogDriver.hpp"
 #include "KeyProbe.hpp"
 #include "PluginApi.hpp"
+#include "SettingsKey.hpp"
 
 namespace tovrel {
 namespace {
@@ -19,11 +20,8 @@ namespace {
 using host::PluginApi;
 using test::User;
 
-constexpr char kRoot[] = "Software\\Quorvel\\MsgPlus2";
-
-std::string KeyOf(const std::string& user) {
-  return std::string(kRoot) + "\\" + user + "\\Preferences\\Plugins\\tovrel.dll";
-}
+using host::kHostRoot;
+using host::SettingsKeyOf;
 
 // The settings the dialog shows: what the module holds after Initialize.
 struct Shown {
@@ -55,13 +53,13 @@ Shown ShownInDialog(PluginApi& plugin) {
 class BadInputTest : public testing::Test {
  protected:
   void SetUp() override {
-    RegDeleteTreeA(HKEY_CURRENT_USER, kRoot);
+    RegDeleteTreeA(HKEY_CURRENT_USER, kHostRoot);
     ASSERT_TRUE(plugin_.Load());
   }
   void TearDown() override {
     plugin_.Uninitialize();
     plugin_.Unload();
-    RegDeleteTreeA(HKEY_CURRENT_USER, kRoot);
+    RegDeleteTreeA(HKEY_CURRENT_USER, kHostRoot);
   }
   PluginApi plugin_;
 };
@@ -85,8 +83,8 @@ TEST_F(BadInputTest, UserIdentifiers_LongOddOrMissing_StillInitializeAndHook) {
   }
   // Bytes above 127 name a key of their own: what is stored there is found again.
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf(high).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyOf(high).c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   const DWORD one = 1;
   RegSetValueExA(key, "ESCAction", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
@@ -131,7 +129,7 @@ TEST_F(BadInputTest, RegistryValuesOfEveryType_OnlyAShortDwordIsRead) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.Name);
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf("grace").c_str(), 0, nullptr, 0,
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyOf("grace").c_str(), 0, nullptr, 0,
                               KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     // EnablePlugin as this type with bytes that read as 0 (the default is 1); the action and
@@ -154,7 +152,7 @@ TEST_F(BadInputTest, RegistryValuesOfEveryType_OnlyAShortDwordIsRead) {
 
 TEST_F(BadInputTest, SettingsKeyTheUserMayReadButNotModify) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf("heidi").c_str(), 0, nullptr, 0,
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SettingsKeyOf("heidi").c_str(), 0, nullptr, 0,
                             KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   const DWORD one = 1;
@@ -176,7 +174,7 @@ TEST_F(BadInputTest, SettingsKeyTheUserMayReadButNotModify) {
 
   HKEY probe = nullptr;
   const LONG full =
-      RegOpenKeyExA(HKEY_CURRENT_USER, KeyOf("heidi").c_str(), 0, KEY_ALL_ACCESS, &probe);
+      RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyOf("heidi").c_str(), 0, KEY_ALL_ACCESS, &probe);
   if (probe != nullptr) RegCloseKey(probe);
   if (set != ERROR_SUCCESS || full == ERROR_SUCCESS) {
     GTEST_SKIP() << "Wine does not refuse full access to this key (set " << set << ", open " << full
@@ -191,7 +189,7 @@ TEST_F(BadInputTest, SettingsKeyTheUserMayReadButNotModify) {
   InitializeAcl(acl, static_cast<DWORD>(aclBuffer.size()), ACL_REVISION);
   AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone);
   HKEY owner = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, KeyOf("heidi").c_str(), 0, WRITE_DAC, &owner) ==
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyOf("heidi").c_str(), 0, WRITE_DAC, &owner) ==
       ERROR_SUCCESS) {
     RegSetKeySecurity(owner, DACL_SECURITY_INFORMATION, &descriptor);
     RegCloseKey(owner);

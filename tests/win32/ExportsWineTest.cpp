@@ -12,6 +12,7 @@
 #include "DialogDriver.hpp"
 #include "KeyProbe.hpp"
 #include "PluginApi.hpp"
+#include "SettingsKey.hpp"
 
 namespace tovrel {
 namespace {
@@ -20,29 +21,14 @@ using host::PluginApi;
 using test::User;
 
 constexpr char kCaption[] = "Tovrel plugin configuration";
-constexpr char kRoot[] = "Software\\Quorvel\\MsgPlus2";
-
-std::string KeyOf(const std::string& user) {
-  return std::string(kRoot) + "\\" + user + "\\Preferences\\Plugins\\tovrel.dll";
-}
-
-void WriteSettings(const std::string& user, DWORD enable, DWORD action, DWORD mainToo) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, KeyOf(user).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  for (const auto& [name, value] :
-       {std::pair{"EnablePlugin", enable}, std::pair{"ESCAction", action},
-        std::pair{"MinimizeMsgrMainWin", mainToo}}) {
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  }
-  RegCloseKey(key);
-}
+using host::kHostRoot;
+using host::SettingsKeyOf;
 
 // The three stored values, or -1 for each one missing.
 std::string StoredSettings(const std::string& user) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, KeyOf(user).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, SettingsKeyOf(user).c_str(), 0, KEY_READ, &key) !=
+      ERROR_SUCCESS) {
     return "missing";
   }
   std::string text;
@@ -113,13 +99,13 @@ void ConfigureAs(PluginApi& plugin, const std::function<void(User&)>& act) {
 class ExportsTest : public testing::Test {
  protected:
   void SetUp() override {
-    RegDeleteTreeA(HKEY_CURRENT_USER, kRoot);
+    RegDeleteTreeA(HKEY_CURRENT_USER, kHostRoot);
     ASSERT_TRUE(plugin_.Load()) << "tovrel.dll or one of its exports is missing";
   }
   void TearDown() override {
     plugin_.Uninitialize();
     plugin_.Unload();
-    RegDeleteTreeA(HKEY_CURRENT_USER, kRoot);
+    RegDeleteTreeA(HKEY_CURRENT_USER, kHostRoot);
   }
   PluginApi plugin_;
 };
@@ -169,8 +155,8 @@ TEST_F(ExportsTest, InitializeAndUninitializeInAnyOrder) {
   EXPECT_EQ(plugin_.Uninitialize(), 0u) << "a second time in a row";
 
   // Twice without Uninitialize: the second user's settings apply, the first hook stays.
-  WriteSettings("first", 0, 0, 0);
-  WriteSettings("second", 1, 1, 0);
+  ASSERT_TRUE(host::WriteSettings("first", 0, 0, 0));
+  ASSERT_TRUE(host::WriteSettings("second", 1, 1, 0));
   EXPECT_EQ(plugin_.Initialize(0, "first", 0), 1u);
   EXPECT_TRUE(EscapeInConversation().PressDelivered) << "the first user has it disabled";
   EXPECT_EQ(plugin_.Initialize(0, "second", 0), 1u);
@@ -182,7 +168,7 @@ TEST_F(ExportsTest, InitializeAndUninitializeInAnyOrder) {
 }
 
 TEST_F(ExportsTest, ConfigureCancelChangesNothing_OKTakesEffectAtOnceAndIsStored) {
-  WriteSettings("carol", 1, 0, 0);
+  ASSERT_TRUE(host::WriteSettings("carol", 1, 0, 0));
   ASSERT_EQ(plugin_.Initialize(0, "carol", 0), 1u);
 
   ConfigureAs(plugin_, [](User& u) {

@@ -5,16 +5,14 @@
 #include <string>
 
 #include "KeyProbe.hpp"  // <windows.h>
+#include "SettingsKey.hpp"
 #include "uPreferences.hpp"
 
 namespace tovrel {
 namespace {
 
-constexpr char kRoot[] = "Software\\Quorvel\\MsgPlus2";
-
-std::string KeyOf(const std::string& user) {
-  return std::string(kRoot) + "\\" + user + "\\Preferences\\Plugins\\tovrel.dll";
-}
+using host::kHostRoot;
+using host::SettingsKeyOf;
 
 class PreferencesOnTheRealRegistry : public testing::Test {
  protected:
@@ -64,19 +62,19 @@ TEST_F(PreferencesOnTheRealRegistry, SaveThenLoadRoundTripsEveryValue) {
 TEST_F(PreferencesOnTheRealRegistry, LoadForANewUserLeavesTheEmptyKeyBehind) {
   EXPECT_EQ(Load(u"newcomer"), (PluginSettings{1, 0, 0}));
   DWORD values = 99;
-  ASSERT_TRUE(KeyExists(KeyOf("newcomer"), &values));
+  ASSERT_TRUE(KeyExists(SettingsKeyOf("newcomer"), &values));
   EXPECT_EQ(values, 0u);
 }
 
 TEST_F(PreferencesOnTheRealRegistry, SaveKeepsAValueOfAnotherName) {
-  Store(KeyOf("alice"), "Theirs", REG_SZ, "keep", 5);
+  Store(SettingsKeyOf("alice"), "Theirs", REG_SZ, "keep", 5);
   SaveSettings(u"alice", 0x010101);
   DWORD values = 0;
-  ASSERT_TRUE(KeyExists(KeyOf("alice"), &values));
+  ASSERT_TRUE(KeyExists(SettingsKeyOf("alice"), &values));
   EXPECT_EQ(values, 4u);
   char text[8] = {};
   DWORD size = sizeof text;
-  EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, KeyOf("alice").c_str(), "Theirs", RRF_RT_REG_SZ,
+  EXPECT_EQ(RegGetValueA(HKEY_CURRENT_USER, SettingsKeyOf("alice").c_str(), "Theirs", RRF_RT_REG_SZ,
                          nullptr, text, &size),
             ERROR_SUCCESS);
   EXPECT_STREQ(text, "keep");
@@ -85,16 +83,16 @@ TEST_F(PreferencesOnTheRealRegistry, SaveKeepsAValueOfAnotherName) {
 TEST_F(PreferencesOnTheRealRegistry, ShortDwordsReadAsTheirBytesWithTheRestZero) {
   const BYTE zero = 0;
   const BYTE action[2] = {0x01, 0x01};  // 257: the low byte is 1
-  Store(KeyOf("alice"), "EnablePlugin", REG_DWORD, &zero, 1);
-  Store(KeyOf("alice"), "ESCAction", REG_DWORD, action, 2);
+  Store(SettingsKeyOf("alice"), "EnablePlugin", REG_DWORD, &zero, 1);
+  Store(SettingsKeyOf("alice"), "ESCAction", REG_DWORD, action, 2);
   EXPECT_EQ(Load(u"alice"), (PluginSettings{0, 1, 0}));
 }
 
 TEST_F(PreferencesOnTheRealRegistry, ValuesOfOtherTypesOrSizesKeepTheirDefaults) {
   const unsigned long long wide = 1;
-  Store(KeyOf("alice"), "EnablePlugin", REG_SZ, "0", 2);
-  Store(KeyOf("alice"), "ESCAction", REG_QWORD, &wide, 8);
-  Store(KeyOf("alice"), "MinimizeMsgrMainWin", REG_DWORD, &wide, 8);
+  Store(SettingsKeyOf("alice"), "EnablePlugin", REG_SZ, "0", 2);
+  Store(SettingsKeyOf("alice"), "ESCAction", REG_QWORD, &wide, 8);
+  Store(SettingsKeyOf("alice"), "MinimizeMsgrMainWin", REG_DWORD, &wide, 8);
   EXPECT_EQ(Load(u"alice"), (PluginSettings{1, 0, 0}));
 }
 
@@ -103,7 +101,7 @@ TEST_F(PreferencesOnTheRealRegistry, ValuesOfOtherTypesOrSizesKeepTheirDefaults)
 TEST_F(PreferencesOnTheRealRegistry, EmptyUserKeyStoresUnderTheHostRootItself) {
   EXPECT_EQ(Load(u""), (PluginSettings{1, 0, 0}));
   SaveSettings(u"", 0x000100);
-  EXPECT_TRUE(KeyExists(std::string(kRoot) + "\\Preferences\\Plugins\\tovrel.dll"));
+  EXPECT_TRUE(KeyExists(std::string(kHostRoot) + "\\Preferences\\Plugins\\tovrel.dll"));
   EXPECT_EQ(Load(u""), (PluginSettings{0, 1, 0}));
 }
 
@@ -113,13 +111,13 @@ TEST_F(PreferencesOnTheRealRegistry, UserKeyOutsideTheCodePageIsStoredUnderTheCo
   ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, user, -1, converted, sizeof converted, nullptr, nullptr),
             0);
   SaveSettings(u"x\u4e2dy", 0x010101);
-  EXPECT_TRUE(KeyExists(KeyOf(converted))) << "expected key name " << converted;
+  EXPECT_TRUE(KeyExists(SettingsKeyOf(converted))) << "expected key name " << converted;
   EXPECT_EQ(Load(u"x\u4e2dy"), (PluginSettings{1, 1, 1}));
 }
 
 TEST_F(PreferencesOnTheRealRegistry, BackslashInTheUserKeyNestsKeys) {
   SaveSettings(u"team\\alice", 0x000001);
-  EXPECT_TRUE(KeyExists(std::string(kRoot) + "\\team\\alice\\Preferences"));
+  EXPECT_TRUE(KeyExists(std::string(kHostRoot) + "\\team\\alice\\Preferences"));
   EXPECT_EQ(Load(u"team\\alice"), (PluginSettings{1, 0, 0}));
 }
 
