@@ -56,10 +56,10 @@ void ApplyToAllProfiles(PackedSettings settings) noexcept {
 
 namespace {
 
-using platform::ControlKind;
-using platform::ControlLayout;
-using platform::Handler;
-using platform::TForm;
+using toolkit::ControlKind;
+using toolkit::ControlLayout;
+using toolkit::Handler;
+using toolkit::TForm;
 
 template <TControl TfrmConfig::*Field>
 constexpr TControl TForm::*State = static_cast<TControl TForm::*>(Field);
@@ -67,7 +67,7 @@ constexpr TControl TForm::*State = static_cast<TControl TForm::*>(Field);
 template <void (TfrmConfig::*Method)()>
 constexpr Handler On = static_cast<Handler>(Method);
 
-using enum platform::Anchor;
+using enum toolkit::Anchor;
 
 // Pixels at 96 pixels per inch, for a layout font in which "0" is 13 pixels high. The children
 // of the group box are placed in its client area; tab order counts within the parent.
@@ -92,7 +92,7 @@ constexpr ControlLayout kConfigControls[kConfigControlCount] = {
      .Width = 103,
      .Height = 13,
      .Text = "When ESC is pressed",
-     .Options = platform::kAutoWidth,
+     .Options = toolkit::kAutoWidth,
      .State = State<&TfrmConfig::lbl1>},
     {.Name = "cbEnablePlug",
      .Kind = ControlKind::CheckBox,
@@ -138,7 +138,7 @@ constexpr ControlLayout kConfigControls[kConfigControlCount] = {
      .Anchors = kAnchorRight | kAnchorBottom,
      .TabOrder = 1,
      .Text = "OK",
-     .Options = platform::kDefaultButton,
+     .Options = toolkit::kDefaultButton,
      .State = State<&TfrmConfig::btnOK>,
      .OnClick = On<&TfrmConfig::btnOKClick>},
     {.Name = "btnCancel",
@@ -150,7 +150,7 @@ constexpr ControlLayout kConfigControls[kConfigControlCount] = {
      .Anchors = kAnchorRight | kAnchorBottom,
      .TabOrder = 2,
      .Text = "Cancel",
-     .Options = platform::kCancelButton,
+     .Options = toolkit::kCancelButton,
      .State = State<&TfrmConfig::btnCancel>,
      .OnClick = On<&TfrmConfig::btnCancelClick>},
     {.Name = "cbSetAsDefault",
@@ -170,17 +170,17 @@ constexpr std::uint32_t kPlatformNT = 2;
 
 }  // namespace
 
-const platform::FormLayout kConfigLayout = {.Name = "TfrmConfig",
-                                            .Caption = kConfigCaption,
-                                            .ClientWidth = 473,
-                                            .ClientHeight = 153,
-                                            .FontFace = "MS Sans Serif",
-                                            .FontHeight = -11,
-                                            .DesignDensity = 96,
-                                            .DesignZeroHeight = 13,
-                                            .Controls = kConfigControls,
-                                            .OnCreate = On<&TfrmConfig::FormCreate>,
-                                            .OnShow = On<&TfrmConfig::FormShow>};
+const toolkit::FormLayout kConfigLayout = {.Name = "TfrmConfig",
+                                           .Caption = kConfigCaption,
+                                           .ClientWidth = 473,
+                                           .ClientHeight = 153,
+                                           .FontFace = "MS Sans Serif",
+                                           .FontHeight = -11,
+                                           .DesignDensity = 96,
+                                           .DesignZeroHeight = 13,
+                                           .Controls = kConfigControls,
+                                           .OnCreate = On<&TfrmConfig::FormCreate>,
+                                           .OnShow = On<&TfrmConfig::FormShow>};
 
 TfrmConfig::TfrmConfig() noexcept : TForm(kConfigLayout) {
   BindControls();
@@ -188,10 +188,10 @@ TfrmConfig::TfrmConfig() noexcept : TForm(kConfigLayout) {
 
 void TfrmConfig::FormCreate() {
   // Logical faces: the system resolves them to its current dialog font.
-  const char* face = platform::OsPlatformId() == kPlatformNT ? "MS Shell Dlg 2" : "MS Shell Dlg";
-  platform::CopyFaceName(FontName, face);
+  const char* face = toolkit::OsPlatformId() == kPlatformNT ? "MS Shell Dlg 2" : "MS Shell Dlg";
+  toolkit::CopyFaceName(FontName, face);
   // Every font the module creates from now on starts with this face.
-  platform::CopyFaceName(platform::DefaultFontFace(), FontName);
+  toolkit::CopyFaceName(toolkit::DefaultFontFace(), FontName);
 }
 
 void TfrmConfig::FormShow() {

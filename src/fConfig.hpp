@@ -7,13 +7,13 @@
 
 #include <string_view>
 
-#include "platform/Form.hpp"
+#include "toolkit/Form.hpp"
 #include "uConstants.hpp"
 #include "uPreferences.hpp"
 
 namespace tovrel {
 
-using platform::TControl;
+using toolkit::TControl;
 
 // The texts of the action list; an item's position is the EscAction value it stands for.
 inline constexpr const char* kActionItems[] = {
@@ -24,7 +24,7 @@ inline constexpr const char* kActionItems[] = {
 // The dialog's caption, which is also its group box's text.
 inline constexpr char kConfigCaption[] = "Tovrel plugin configuration";
 
-class TfrmConfig : public platform::TForm {
+class TfrmConfig : public toolkit::TForm {
  public:
   TfrmConfig() noexcept;
 
@@ -63,7 +63,7 @@ enum ConfigControl : std::size_t {
 };
 
 // The form and its controls as laid out at 96 pixels per inch, in creation order.
-extern const platform::FormLayout kConfigLayout;
+extern const toolkit::FormLayout kConfigLayout;
 
 // Writes `settings` into every profile key under the host's registry root, in the registry's
 // enumeration order. Nothing happens when the root cannot be opened with full access.

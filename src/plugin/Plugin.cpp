@@ -5,9 +5,9 @@
 #include <string_view>
 
 #include "AnsiText.hpp"
-#include "platform/Form.hpp"
 #include "plugin/HookRecord.hpp"
 #include "plugin/ModuleState.hpp"
+#include "toolkit/Form.hpp"
 #include "uPreferences.hpp"
 
 namespace tovrel {
@@ -64,7 +64,7 @@ void ModuleStart(platform::Instance instance) noexcept {
   PluginDisplayName.assign("Tovrel plugin");  // fits the string's own buffer: no allocation
   platform::DisableThreadNotifications(instance);
   // Asked once, at start: it chooses the dialog's face.
-  platform::OsPlatformId();
+  toolkit::OsPlatformId();
   ModuleAttachDetach(1);
 }
 

@@ -3,10 +3,10 @@
 #include <new>
 
 #include "FakePlatform.hpp"
-#include "platform/Form.hpp"
+#include "toolkit/Form.hpp"
 #include "uConstants.hpp"
 
-namespace tovrel::platform {
+namespace tovrel::toolkit {
 
 struct TForm::Windows {};
 
@@ -44,4 +44,4 @@ TForm::~TForm() {
   DestroyWindows();
 }
 
-}  // namespace tovrel::platform
+}  // namespace tovrel::toolkit

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "FakeRegistry.hpp"
-#include "platform/Form.hpp"
 #include "platform/platform.hpp"
+#include "toolkit/Form.hpp"
 
 namespace tovrel::fake {
 
@@ -104,7 +104,7 @@ class FakeSystem {
   std::uint32_t PlatformId = 2;
   // Acts as the user while a form is shown modally: clicks, choices. A form that is still
   // without a result afterwards is closed by its close box.
-  std::function<void(platform::TForm&)> User;
+  std::function<void(toolkit::TForm&)> User;
   int FormsCreated = 0;
   int OpenForms = 0;  // forms whose windows exist
   int ShownForms = 0;

@@ -111,12 +111,12 @@ TEST_F(ConfigTest, UserEventsReachTheHandlersTheLayoutWires) {
 TEST_F(ConfigTest, FormCreateChoosesTheDialogFaceAndMakesItTheModuleDefault) {
   for (const auto& [platformId, face] : {std::pair{2u, "MS Shell Dlg 2"}, {1u, "MS Shell Dlg"}}) {
     fake::FakeSystem::Get().PlatformId = platformId;
-    platform::CopyFaceName(platform::DefaultFontFace(), "MS Sans Serif");
+    toolkit::CopyFaceName(toolkit::DefaultFontFace(), "MS Sans Serif");
     TfrmConfig form;
     EXPECT_STREQ(form.FontName, "MS Sans Serif") << "the layout font until the form is created";
     form.Create();
     EXPECT_STREQ(form.FontName, face);
-    EXPECT_STREQ(platform::DefaultFontFace(), face);
+    EXPECT_STREQ(toolkit::DefaultFontFace(), face);
   }
 }
 

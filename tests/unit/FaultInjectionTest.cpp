@@ -125,7 +125,7 @@ class FaultInjectionTest : public PluginTest {
     }
     system_.SetForeground(system_.AddWindow(kConversationWindowClass));
     system_.NextHookResult = kPassedOn;
-    system_.User = [](platform::TForm& form) {
+    system_.User = [](toolkit::TForm& form) {
       auto& dialog = dynamic_cast<TfrmConfig&>(form);
       dialog.SetChecked(dialog.cbEnablePlug, true);
       dialog.Click(kCbSetAsDefault);

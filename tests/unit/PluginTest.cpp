@@ -30,7 +30,7 @@ class LifeCycleTest : public PluginTest {
   }
   // The user's answer to the next dialog: OK after `edit`, or Cancel.
   void Answer(bool ok, void (*edit)(TfrmConfig&) = nullptr) {
-    system_.User = [ok, edit](platform::TForm& form) {
+    system_.User = [ok, edit](toolkit::TForm& form) {
       auto& dialog = dynamic_cast<TfrmConfig&>(form);
       EXPECT_EQ(frmConfig, &dialog);
       if (edit != nullptr) edit(dialog);

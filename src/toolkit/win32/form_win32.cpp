@@ -14,12 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Form.hpp"
+#include "toolkit/Form.hpp"
 #include "uConstants.hpp"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
-namespace tovrel::platform {
+namespace tovrel::toolkit {
 
 namespace {
 
@@ -611,4 +611,4 @@ TForm::~TForm() {
   DestroyWindows();
 }
 
-}  // namespace tovrel::platform
+}  // namespace tovrel::toolkit

@@ -2,7 +2,7 @@
 //
 // A form's behaviour lives in the handlers its layout wires to the controls. The handlers work on
 // plain control state (checked, enabled, selection), so the logic above this toolkit runs and is
-// tested without any window. The Win32 implementation (platform/win32) mirrors that state onto
+// tested without any window. The Win32 implementation (toolkit/win32) mirrors that state onto
 // real controls after every event and reports the user's clicks and choices back through the same
 // handlers; the native build's fake runs the handlers without windows.
 #pragma once
@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <span>
 
-namespace tovrel::platform {
+namespace tovrel::toolkit {
 
 class TForm;
 
@@ -132,4 +132,4 @@ class TForm {
   Windows* windows_ = nullptr;
 };
 
-}  // namespace tovrel::platform
+}  // namespace tovrel::toolkit

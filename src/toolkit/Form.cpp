@@ -1,8 +1,8 @@
-#include "platform/Form.hpp"
+#include "toolkit/Form.hpp"
 
 #include <cstring>
 
-namespace tovrel::platform {
+namespace tovrel::toolkit {
 
 void CopyFaceName(char (&to)[kFaceNameSize], const char* face) noexcept {
   const std::size_t length = ::strnlen(face, kFaceNameSize - 1);
@@ -59,4 +59,4 @@ void TForm::SetItemIndex(TControl& list, int index) noexcept {
   list.ItemIndex = index >= 0 && index < list.ItemCount ? index : -1;
 }
 
-}  // namespace tovrel::platform
+}  // namespace tovrel::toolkit
