@@ -5,10 +5,12 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <initializer_list>
 #include <string>
-#include <vector>
 
 #include "KeyProbe.hpp"
 
@@ -22,10 +24,74 @@ inline std::string TextOf(HWND window) {
   return text;
 }
 
+// The key events a thread takes from its queue, seen by a keyboard hook of that thread. Installed
+// after every other hook of the thread, it is called before them, whatever they decide. One at a
+// time in the process: a hook procedure has no context of its own.
+class KeyWatch {
+ public:
+  KeyWatch() = default;
+  KeyWatch(const KeyWatch&) = delete;
+  KeyWatch& operator=(const KeyWatch&) = delete;
+  ~KeyWatch() { Stop(); }
+
+  bool Start(DWORD thread) {
+    Stop();
+    hook_ = SetWindowsHookExA(WH_KEYBOARD, &Proc, nullptr, thread);
+    return hook_ != nullptr;
+  }
+  void Stop() {
+    if (hook_ != nullptr) UnhookWindowsHookEx(hook_);
+    hook_ = nullptr;
+  }
+  // How many events were taken so far.
+  static LONG Seen() { return count_.load(); }
+  // Whether an event of this key and direction was taken after the first `since` events.
+  static bool SawSince(LONG since, WORD vk, bool release) {
+    const LONG seen = count_.load();
+    for (LONG i = since; i < seen && i - since < kRing; ++i) {
+      if (ring_[i % kRing].load() == Code(vk, release)) return true;
+    }
+    return false;
+  }
+
+ private:
+  static constexpr LONG kRing = 256;
+  static LONG Code(WPARAM vk, bool release) {
+    return static_cast<LONG>(vk & 0xFFFF) | (release ? 0x10000 : 0);
+  }
+  static LRESULT CALLBACK Proc(int code, WPARAM wp, LPARAM lp) {
+    if (code == HC_ACTION) {
+      const bool release = (static_cast<DWORD>(lp) & 0x80000000u) != 0;
+      const LONG index = count_.load();
+      ring_[index % kRing].store(Code(wp, release));
+      count_.store(index + 1);  // only the hooked thread writes
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+  }
+  HHOOK hook_ = nullptr;
+  static inline std::atomic<LONG> count_{0};
+  static inline std::atomic<LONG> ring_[kRing] = {};
+};
+
+// One mouse event at a point on the screen, in the absolute coordinates SendInput takes.
+inline bool SendMouse(POINT at, DWORD flags) {
+  const int width = GetSystemMetrics(SM_CXSCREEN);
+  const int height = GetSystemMetrics(SM_CYSCREEN);
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = (at.x * 65535 + width / 2) / (width - 1);
+  input.mi.dy = (at.y * 65535 + height / 2) / (height - 1);
+  input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
+  return SendInput(1, &input, sizeof input) == 1;
+}
+
 // What the user sees of the dialog, from the user's thread.
 struct User {
   DWORD DialogThread = 0;
   HWND Dialog = nullptr;
+
+  // Watches the keys the dialog's thread takes from its queue (from WaitForDialog on).
+  bool WatchKeys() { return watch_.Start(DialogThread); }
 
   HWND Child(const char* className, const char* text) const {
     return FindWindowExA(Dialog, nullptr, className, text);
@@ -44,20 +110,60 @@ struct User {
   }
   bool Ended() const { return !IsWindowVisible(Dialog); }
 
-  // Key events in one batch: positive virtual-key codes press, negative ones release.
-  static void Keys(std::initializer_list<int> strokes) {
-    std::vector<INPUT> inputs;
+  // Key events, one at a time: positive virtual-key codes press, negative ones release. Each is
+  // sent only once the one before it has been taken from the dialog thread's queue (or, when the
+  // dialog has ended on it, once the system has the key in its new state), so a chord reaches the
+  // dialog as the user typed it, however fast the machine is.
+  void Keys(std::initializer_list<int> strokes) const {
     for (int stroke : strokes) {
-      INPUT input{};
-      input.type = INPUT_KEYBOARD;
-      input.ki.wVk = static_cast<WORD>(std::abs(stroke));
-      input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(input.ki.wVk, 0));
-      input.ki.dwFlags = stroke < 0 ? KEYEVENTF_KEYUP : 0;
-      inputs.push_back(input);
+      const WORD vk = static_cast<WORD>(std::abs(stroke));
+      const bool release = stroke < 0;
+      const LONG before = watch_.Seen();
+      ASSERT_TRUE(SendKey(vk, release)) << "key " << vk;
+      const bool taken = WaitFor([&] {
+        if (watch_.SawSince(before, vk, release)) return true;
+        return Ended() && ((GetAsyncKeyState(vk) & 0x8000) != 0) == !release;
+      });
+      ASSERT_TRUE(taken) << "key " << vk << (release ? " up" : " down")
+                         << " was not taken from the dialog thread's queue";
+      if (!release && IsModifier(vk) && !Ended()) {
+        ASSERT_TRUE(GetAsyncKeyState(vk) & 0x8000)
+            << "modifier " << vk << " dropped: the keyboard focus had not settled";
+      }
     }
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
   }
-  static void Key(int vk) { Keys({vk, -vk}); }
+  static bool IsModifier(WORD vk) { return vk == VK_SHIFT || vk == VK_CONTROL || vk == VK_MENU; }
+
+  // Waits until the keyboard focus has settled on the dialog. When a window takes the focus, the
+  // X server reports the real keyboard's state to it, and Wine then drops every modifier that
+  // SendInput holds; the report reaches the dialog's thread a little after the window became
+  // active. So a Shift, which the dialog ignores, is pressed, taken and held across a message
+  // round trip through the dialog's thread, and released; until a press survives, the report
+  // was still on its way.
+  bool SettleKeyboard() const {
+    return WaitFor([&] {
+      const LONG before = watch_.Seen();
+      if (!SendKey(VK_SHIFT, false) ||
+          !WaitFor([&] { return watch_.SawSince(before, VK_SHIFT, false); })) {
+        return false;
+      }
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutA(Dialog, WM_NULL, 0, 0, SMTO_BLOCK, 10000, &ignored);
+      const bool held = (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0;
+      const LONG released = watch_.Seen();
+      return SendKey(VK_SHIFT, true) &&
+             WaitFor([&] { return watch_.SawSince(released, VK_SHIFT, true); }) && held;
+    });
+  }
+  static bool SendKey(WORD vk, bool release) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(vk, 0));
+    input.ki.dwFlags = release ? KEYEVENTF_KEYUP : 0;
+    return SendInput(1, &input, sizeof input) == 1;
+  }
+  void Key(int vk) const { Keys({vk, -vk}); }
 
   // Tab, and the focus has moved: also proves that every key sent before it was handled.
   bool Tab(bool backwards = false) const {
@@ -71,20 +177,24 @@ struct User {
   }
   void Click(const char* text) const { SendMessageA(Child("Button", text), BM_CLICK, 0, 0); }
 
-  // A left click at a point on the screen.
-  static void MouseClick(POINT at) {
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    INPUT inputs[3] = {};
-    for (INPUT& input : inputs) {
-      input.type = INPUT_MOUSE;
-      input.mi.dx = (at.x * 65535 + width / 2) / (width - 1);
-      input.mi.dy = (at.y * 65535 + height / 2) / (height - 1);
-    }
-    inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN | MOUSEEVENTF_ABSOLUTE;
-    inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP | MOUSEEVENTF_ABSOLUTE;
-    SendInput(3, inputs, sizeof(INPUT));
+  // A left click at a point on the screen, in three steps: the pointer moves there, then the
+  // button goes down once the system reports the pointer at the point, then up once the dialog's
+  // thread has taken the press (it captured the mouse, or started tracking a part of its frame).
+  void MouseClick(POINT at) const {
+    ASSERT_TRUE(SendMouse(at, MOUSEEVENTF_MOVE));
+    ASSERT_TRUE(WaitFor([&] {
+      POINT now{};
+      return GetCursorPos(&now) && now.x == at.x && now.y == at.y;
+    })) << "the pointer never reached "
+        << at.x << "," << at.y;
+    ASSERT_TRUE(SendMouse(at, MOUSEEVENTF_LEFTDOWN));
+    ASSERT_TRUE(WaitFor([&] {
+      GUITHREADINFO info{};
+      info.cbSize = sizeof info;
+      return GetGUIThreadInfo(DialogThread, &info) &&
+             (info.hwndCapture == Dialog || (info.flags & GUI_INMOVESIZE) != 0);
+    })) << "the dialog never took the button press";
+    ASSERT_TRUE(SendMouse(at, MOUSEEVENTF_LEFTUP));
   }
   // The close box, found by asking the dialog what each point of its caption row is.
   POINT CloseBox() const {
@@ -99,15 +209,20 @@ struct User {
     }
     return {-1, -1};
   }
+
+ private:
+  KeyWatch watch_;
 };
 
-// Waits until the dialog is shown, in front, with the focus on one of its controls.
+// Waits until the dialog is shown, in front, with the focus on one of its controls, and watches
+// the keys its thread takes from then on.
 inline bool WaitForDialog(User& user, const char* caption) {
-  return WaitFor([&] {
-    user.Dialog = FindWindowA(nullptr, caption);
-    return user.Dialog != nullptr && IsWindowVisible(user.Dialog) &&
-           GetForegroundWindow() == user.Dialog && GetParent(user.Focus()) == user.Dialog;
-  });
+  return user.WatchKeys() && WaitFor([&] {
+           user.Dialog = FindWindowA(nullptr, caption);
+           return user.Dialog != nullptr && IsWindowVisible(user.Dialog) &&
+                  GetForegroundWindow() == user.Dialog && GetParent(user.Focus()) == user.Dialog;
+         }) &&
+         user.SettleKeyboard();
 }
 
 }  // namespace tovrel::test

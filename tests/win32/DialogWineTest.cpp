@@ -69,50 +69,50 @@ struct EndRow {
 TEST_F(DialogTest, EveryWayTheDialogEnds) {
   const EndRow rows[] = {
       {"OK click", [](User& u) { u.Click("OK"); }, kDialogResultOK},
-      {"Enter", [](User&) { User::Key(VK_RETURN); }, kDialogResultOK},
+      {"Enter", [](User& u) { u.Key(VK_RETURN); }, kDialogResultOK},
       {"Enter on OK",
        [](User& u) {
          for (int i = 0; i < 3; ++i) ASSERT_TRUE(u.Tab());
          ASSERT_EQ(u.FocusName(), "OK");
-         User::Key(VK_RETURN);
+         u.Key(VK_RETURN);
        },
        kDialogResultOK},
       {"Cancel click", [](User& u) { u.Click("Cancel"); }, kDialogResultCancel},
-      {"Escape", [](User&) { User::Key(VK_ESCAPE); }, kDialogResultCancel},
+      {"Escape", [](User& u) { u.Key(VK_ESCAPE); }, kDialogResultCancel},
       {"Enter on Cancel",
        [](User& u) {
          for (int i = 0; i < 4; ++i) ASSERT_TRUE(u.Tab());
          ASSERT_EQ(u.FocusName(), "Cancel");
-         User::Key(VK_RETURN);
+         u.Key(VK_RETURN);
        },
        kDialogResultCancel},
       {"close box",
        [](User& u) {
          const POINT box = u.CloseBox();
          ASSERT_GE(box.x, 0) << "no close box on the caption";
-         User::MouseClick(box);
+         u.MouseClick(box);
        },
        kDialogResultCancel},
       {"system menu Close", [](User& u) { PostMessageA(u.Dialog, WM_SYSCOMMAND, SC_CLOSE, 0); },
        kDialogResultCancel},
       {"Alt+F4",
-       [](User&) {
-         User::Keys({VK_MENU, VK_F4, -VK_F4, -VK_MENU});
+       [](User& u) {
+         u.Keys({VK_MENU, VK_F4, -VK_F4, -VK_MENU});
        },
        kDialogResultCancel},
       // Not dialog keys: the dialog stays open (the Tab after them is handled), then ends
       // the other way.
       {"Ctrl+Enter does nothing",
        [](User& u) {
-         User::Keys({VK_CONTROL, VK_RETURN, -VK_RETURN, -VK_CONTROL});
+         u.Keys({VK_CONTROL, VK_RETURN, -VK_RETURN, -VK_CONTROL});
          ASSERT_TRUE(u.Tab());
          EXPECT_FALSE(u.Ended());
-         User::Key(VK_ESCAPE);
+         u.Key(VK_ESCAPE);
        },
        kDialogResultCancel},
       {"Shift+Escape does nothing",
        [](User& u) {
-         User::Keys({VK_SHIFT, VK_ESCAPE, -VK_ESCAPE, -VK_SHIFT});
+         u.Keys({VK_SHIFT, VK_ESCAPE, -VK_ESCAPE, -VK_SHIFT});
          ASSERT_TRUE(u.Tab());
          EXPECT_FALSE(u.Ended());
          u.Click("OK");
@@ -133,9 +133,9 @@ TEST_F(DialogTest, EnterAndEscapeBelongToAnOpenActionList) {
     ASSERT_TRUE(u.Tab());
     ASSERT_EQ(u.FocusName(), "list");
     HWND list = u.Focus();
-    User::Keys({VK_MENU, VK_DOWN, -VK_DOWN, -VK_MENU});  // opens the list
+    u.Keys({VK_MENU, VK_DOWN, -VK_DOWN, -VK_MENU});  // opens the list
     ASSERT_TRUE(WaitFor([&] { return SendMessageA(list, CB_GETDROPPEDSTATE, 0, 0) != 0; }));
-    User::Keys({VK_DOWN, -VK_DOWN, VK_RETURN, -VK_RETURN});  // picks the second item
+    u.Keys({VK_DOWN, -VK_DOWN, VK_RETURN, -VK_RETURN});  // picks the second item
     ASSERT_TRUE(WaitFor([&] { return SendMessageA(list, CB_GETDROPPEDSTATE, 0, 0) == 0; }));
     ASSERT_TRUE(u.Tab());
     EXPECT_FALSE(u.Ended()) << "Enter closed the list, not the dialog";
@@ -169,7 +169,7 @@ TEST_F(DialogTest, TabOrderAndInitialFocus) {
       EXPECT_EQ(seen, row.Order);
       ASSERT_TRUE(u.Tab(true));
       EXPECT_EQ(u.FocusName(), "Set this configuration as default for all users");
-      User::Key(VK_ESCAPE);
+      u.Key(VK_ESCAPE);
     });
   }
 }
@@ -315,7 +315,7 @@ TEST_F(DialogTest, LayoutPlacementAndFontFollowTheScreen) {
                  RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     const std::string png = "config-dialog-" + std::to_string(density) + "dpi.png";
     EXPECT_TRUE(probe::SaveWindowPng(u.Dialog, png)) << png;
-    User::Key(VK_ESCAPE);
+    u.Key(VK_ESCAPE);
   });
 }
 

@@ -182,7 +182,7 @@ TEST_F(ExportsTest, ConfigureCancelChangesNothing_OKTakesEffectAtOnceAndIsStored
     HWND list = u.Child("ComboBox", nullptr);
     ASSERT_TRUE(u.Tab());
     ASSERT_EQ(u.Focus(), list);
-    User::Key(VK_DOWN);  // the second item: minimize IM window
+    u.Key(VK_DOWN);  // the second item: minimize IM window
     ASSERT_TRUE(test::WaitFor([&] { return SendMessageA(list, CB_GETCURSEL, 0, 0) == 1; }));
     u.Click("OK");
   });
