@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -26,17 +27,53 @@ double Now() {
   return static_cast<double>(t.QuadPart) * 1e6 / frequency;  // microseconds
 }
 
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+double Median(const std::vector<double>& sorted) {
+  if (sorted.empty()) return 0;
+  const std::size_t middle = sorted.size() / 2;
+  return sorted.size() % 2 != 0 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
 }
 
-double Quantile(std::vector<double> values, double q) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[static_cast<std::size_t>(q * static_cast<double>(values.size() - 1))];
+// Repeats `repetition` until the estimate of the series `judged` is within the budget's
+// precision, or the budget is spent; false when a repetition failed.
+template <typename Repetition>
+bool Repeat(const Budget& budget, Repetition repetition, const std::vector<double>& judged,
+            double& seconds) {
+  const double start = Now();
+  for (int rep = 0; rep < budget.MaxRepetitions; ++rep) {
+    if (!repetition(rep)) return false;
+    seconds = (Now() - start) / 1e6;
+    if (rep + 1 < budget.MinRepetitions) continue;
+    if (seconds >= budget.Seconds) break;
+    // Sorting thousands of samples after every repetition would cost more than a repetition.
+    if ((rep + 1) % 16 != 0) continue;
+    const Estimate estimate = EstimateMedian(judged);
+    if (estimate.HasInterval && estimate.HalfWidthPercent() <= budget.Precision * 100) break;
+  }
+  return true;
+}
+
+std::string Interval(const Estimate& e, int decimals) {
+  char text[128];
+  if (!e.HasInterval) {
+    std::snprintf(text, sizeof text, "%.*f (no interval: %d samples)", decimals, e.Median,
+                  e.Samples);
+  } else {
+    std::snprintf(text, sizeof text, "%.*f [%.*f, %.*f] (±%.1f%%)", decimals, e.Median, decimals,
+                  e.Low, decimals, e.High, e.HalfWidthPercent());
+  }
+  return text;
+}
+
+std::string Judged(const Estimate& ratio, double target) {
+  const Verdict verdict = Judge(ratio, target);
+  char text[160];
+  if (verdict == Verdict::Inconclusive && ratio.HasInterval) {
+    std::snprintf(text, sizeof text, "inconclusive: [%.3f, %.3f] holds %.2f", ratio.Low, ratio.High,
+                  target);
+  } else {
+    std::snprintf(text, sizeof text, "%s", VerdictText(verdict));
+  }
+  return text;
 }
 
 // Sends `batch` events of a non-Escape key (presses and releases alternating) and retrieves them
@@ -71,9 +108,52 @@ double RetrieveBatch(int batch) {
 
 }  // namespace
 
-HookCost MeasureHookCost(int repetitions, int batch) {
+double Estimate::HalfWidthPercent() const {
+  return Median > 0 ? (High - Low) / 2 / Median * 100 : 0;
+}
+
+// The interval from the order statistics: with n samples, the ranks n/2 ± 1.96·√n/2 (the
+// binomial's normal approximation) hold the median with 95% confidence, whatever the samples'
+// distribution.
+Estimate EstimateMedian(std::vector<double> samples) {
+  Estimate estimate;
+  estimate.Samples = static_cast<int>(samples.size());
+  if (samples.empty()) return estimate;
+  std::sort(samples.begin(), samples.end());
+  estimate.Median = Median(samples);
+  estimate.Low = estimate.High = estimate.Median;
+  if (samples.size() < 10) return estimate;
+  const double n = static_cast<double>(samples.size());
+  const double reach = 1.96 * std::sqrt(n) / 2;
+  const auto low = static_cast<std::size_t>(std::max(1.0, std::floor(n / 2 - reach)));
+  const auto high = static_cast<std::size_t>(std::min(n, std::ceil(n / 2 + 1 + reach)));
+  estimate.Low = samples[low - 1];  // ranks count from 1
+  estimate.High = samples[high - 1];
+  estimate.HasInterval = true;
+  return estimate;
+}
+
+Verdict Judge(const Estimate& ratio, double target) {
+  if (!ratio.HasInterval) return Verdict::Inconclusive;
+  if (ratio.High <= target) return Verdict::Met;
+  if (ratio.Low > target) return Verdict::Missed;
+  return Verdict::Inconclusive;
+}
+
+const char* VerdictText(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::Met:
+      return "met";
+    case Verdict::Missed:
+      return "missed";
+    case Verdict::Inconclusive:
+      break;
+  }
+  return "inconclusive";
+}
+
+HookCost MeasureHookCost(const Budget& budget, int batch) {
   HookCost cost;
-  cost.Repetitions = repetitions;
   cost.MessagesPerRepetition = batch;
   host::PluginApi plugin;
   HMODULE passThrough = LoadLibraryA("passthrough.dll");
@@ -89,10 +169,10 @@ HookCost MeasureHookCost(int repetitions, int batch) {
   plugin.Uninitialize();
 
   std::vector<double> samples[3];
-  std::vector<double> ratios;
-  bool complete = true;
+  std::vector<double> cb;
+  std::vector<double> ca;
   RetrieveBatch(batch);  // warm-up
-  for (int rep = 0; rep < repetitions && complete; ++rep) {
+  const auto repetition = [&](int rep) {
     double perMessage[3] = {};
     for (int step = 0; step < 3; ++step) {
       const int setup = (rep + step) % 3;  // a rotating order: drift hits all three alike
@@ -101,58 +181,60 @@ HookCost MeasureHookCost(int repetitions, int batch) {
       perMessage[setup] = RetrieveBatch(batch);
       if (setup == 1) remove();
       if (setup == 2) plugin.Uninitialize();
-      complete = complete && perMessage[setup] > 0;
+      if (perMessage[setup] <= 0) return false;
     }
     for (int setup = 0; setup < 3; ++setup) samples[setup].push_back(perMessage[setup]);
-    ratios.push_back(perMessage[2] / perMessage[1]);
-  }
+    cb.push_back(perMessage[2] / perMessage[1]);
+    ca.push_back(perMessage[2] / perMessage[0]);
+    return true;
+  };
+  cost.Complete = Repeat(budget, repetition, cb, cost.Seconds);
   plugin.Unload();
   FreeLibrary(passThrough);
-  cost.NoHookUs = Median(samples[0]);
-  cost.PassThroughUs = Median(samples[1]);
-  cost.PluginUs = Median(samples[2]);
-  cost.SpreadPercent = (Quantile(ratios, 0.75) - Quantile(ratios, 0.25)) / 2 * 100;
-  cost.Complete = complete;
+  cost.NoHookUs = EstimateMedian(samples[0]);
+  cost.PassThroughUs = EstimateMedian(samples[1]);
+  cost.PluginUs = EstimateMedian(samples[2]);
+  cost.CB = EstimateMedian(cb);
+  cost.CA = EstimateMedian(ca);
   return cost;
 }
 
-LoadCost MeasureLoadCost(int repetitions) {
+LoadCost MeasureLoadCost(const Budget& budget) {
   LoadCost cost;
-  cost.Repetitions = repetitions;
-  std::vector<double> plugin, empty, loadOnly;
-  bool complete = true;
-  for (int rep = 0; rep < repetitions && complete; ++rep) {
+  std::vector<double> plugin, empty, loadOnly, ratio;
+  const auto repetition = [&](int rep) {
+    double times[3] = {};
     for (int step = 0; step < 3; ++step) {
-      const int which = (rep + step) % 3;
-      if (which == 2) {
-        const double start = Now();
-        HMODULE module = LoadLibraryA("tovrel.dll");
-        complete = complete && module != nullptr;
-        if (module != nullptr) FreeLibrary(module);
-        loadOnly.push_back(Now() - start);
-      } else if (which == 0) {
-        const double start = Now();
+      const int which = (rep + step) % 3;  // 0 the plug-in's cycle, 1 the empty DLL, 2 load only
+      const double start = Now();
+      bool loaded = false;
+      if (which == 0) {
         host::PluginApi api;
-        complete = complete && api.Load();
-        if (api.Module != nullptr) {
+        loaded = api.Load();
+        if (loaded) {
           api.Initialize(0, "bench-user", 0);
           api.Uninitialize();
           api.Unload();
         }
-        plugin.push_back(Now() - start);
       } else {
-        const double start = Now();
-        HMODULE module = LoadLibraryA("empty.dll");
-        complete = complete && module != nullptr;
-        if (module != nullptr) FreeLibrary(module);
-        empty.push_back(Now() - start);
+        HMODULE module = LoadLibraryA(which == 1 ? "empty.dll" : "tovrel.dll");
+        loaded = module != nullptr;
+        if (loaded) FreeLibrary(module);
       }
+      times[which] = Now() - start;
+      if (!loaded) return false;
     }
-  }
-  cost.PluginUs = Median(plugin);
-  cost.EmptyUs = Median(empty);
-  cost.PluginLoadOnlyUs = Median(loadOnly);
-  cost.Complete = complete;
+    plugin.push_back(times[0]);
+    empty.push_back(times[1]);
+    loadOnly.push_back(times[2]);
+    ratio.push_back(times[0] / times[1]);
+    return true;
+  };
+  cost.Complete = Repeat(budget, repetition, ratio, cost.Seconds);
+  cost.PluginUs = EstimateMedian(plugin);
+  cost.EmptyUs = EstimateMedian(empty);
+  cost.PluginLoadOnlyUs = EstimateMedian(loadOnly);
+  cost.Ratio = EstimateMedian(ratio);
   return cost;
 }
 
@@ -185,33 +267,40 @@ DialogCost MeasureDialogCost(int repetitions) {
     samples.push_back((shown - start) / 1000);
   }
   plugin.Unload();
-  cost.MedianMs = Median(samples);
+  cost.MedianMs = EstimateMedian(samples).Median;
   cost.Complete = complete;
   return cost;
 }
 
 std::string Report(const HookCost& hook, const LoadCost& load, const DialogCost& dialog) {
-  char text[2048];
-  const double cb = hook.PluginUs / hook.PassThroughUs;
-  const double ca = hook.PluginUs / hook.NoHookUs;
-  const double loadRatio = load.PluginUs / load.EmptyUs;
-  std::snprintf(text, sizeof text,
-                "| measure (Wine, medians) | figure | target |\n"
-                "|---|---|---|\n"
-                "| (a) no hook, per keyboard message | %.1f us | |\n"
-                "| (b) pass-through hook from a DLL, per message | %.1f us | |\n"
-                "| (c) tovrel.dll's hook, per message | %.1f us | |\n"
-                "| c/b (spread +-%.1f%%; %d repetitions x %d messages) | %.3f | <= 1.03: %s |\n"
-                "| c/a | %.3f | |\n"
-                "| load + Initialize + Uninitialize + unload, tovrel.dll | %.0f us | |\n"
-                "| load + unload only, tovrel.dll | %.0f us | |\n"
-                "| load + unload, empty DLL | %.0f us | |\n"
-                "| ratio to the empty DLL (%d repetitions) | %.2f | <= 1.5: %s |\n"
-                "| Configure until the dialog is visible (%d repetitions) | %.1f ms | |\n",
-                hook.NoHookUs, hook.PassThroughUs, hook.PluginUs, hook.SpreadPercent,
-                hook.Repetitions, hook.MessagesPerRepetition, cb, cb <= 1.03 ? "met" : "MISSED", ca,
-                load.PluginUs, load.PluginLoadOnlyUs, load.EmptyUs, load.Repetitions, loadRatio,
-                loadRatio <= 1.5 ? "met" : "MISSED", dialog.Repetitions, dialog.MedianMs);
+  std::string text =
+      "| measure (Wine; medians with 95% intervals) | figure | target | verdict |\n"
+      "|---|---|---|---|\n";
+  const auto row = [&text](const std::string& measure, const std::string& figure,
+                           const char* target, const std::string& verdict) {
+    text += "| " + measure + " | " + figure + " | " + target + " | " + verdict + " |\n";
+  };
+  char measure[160];
+  row("(a) no hook, per keyboard message, us", Interval(hook.NoHookUs, 2), "", "");
+  row("(b) pass-through hook from a DLL, per message, us", Interval(hook.PassThroughUs, 2), "", "");
+  row("(c) tovrel.dll's hook, per message, us", Interval(hook.PluginUs, 2), "", "");
+  std::snprintf(measure, sizeof measure, "c/b, paired (%d repetitions x %d messages, %.0f s)",
+                hook.CB.Samples, hook.MessagesPerRepetition, hook.Seconds);
+  row(measure, Interval(hook.CB, 3), "<= 1.03", Judged(hook.CB, kHookTarget));
+  row("c/a, paired", Interval(hook.CA, 3), "", "");
+  row("load + Initialize + Uninitialize + unload, tovrel.dll, us", Interval(load.PluginUs, 0), "",
+      "");
+  row("load + unload only, tovrel.dll, us", Interval(load.PluginLoadOnlyUs, 0), "", "");
+  row("load + unload, empty DLL, us", Interval(load.EmptyUs, 0), "", "");
+  std::snprintf(measure, sizeof measure,
+                "load-to-unload / empty DLL, paired (%d repetitions, %.0f s)", load.Ratio.Samples,
+                load.Seconds);
+  row(measure, Interval(load.Ratio, 3), "<= 1.5", Judged(load.Ratio, kLoadTarget));
+  std::snprintf(measure, sizeof measure, "Configure until the dialog is visible (%d repetitions)",
+                dialog.Repetitions);
+  char figure[32];
+  std::snprintf(figure, sizeof figure, "%.1f ms", dialog.MedianMs);
+  row(measure, figure, "", "");
   return text;
 }
 
