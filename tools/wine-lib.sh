@@ -46,24 +46,66 @@ tovrel_stop_pid() {
   rm -f "$1"
 }
 
-# Creates the prefix once. Concurrent callers wait for the first one.
+# Creates the prefix once. Concurrent callers wait for the first one. Only a prefix this function
+# made (its marker inside) is ever removed or reused: a folder that holds anything else, such as a
+# person's own Wine prefix, is refused.
 tovrel_prepare_prefix() {
   local prefix="$1"
   mkdir -p "$(dirname "$prefix")"
   (
     flock 8
     [ -f "$prefix/.tovrel-ready" ] && exit 0
+    if [ -e "$prefix" ] && [ ! -f "$prefix/.tovrel-creating" ] &&
+       [ -n "$(ls -A "$prefix" 2>/dev/null || echo not-a-folder)" ]; then
+      echo "tovrel: $prefix is not a Wine prefix of this project's (it has no .tovrel-ready);" \
+           "refusing to use or remove it. Give --prefix a new or empty folder." >&2
+      exit 1
+    fi
     echo "tovrel: creating the Wine prefix $prefix (once; a few minutes)" >&2
-    rm -rf "$prefix"
+    # Half made by an earlier run that was stopped: ours, so it goes.
+    [ -f "$prefix/.tovrel-creating" ] && rm -rf "$prefix"
+    mkdir -p "$prefix"
+    touch "$prefix/.tovrel-creating"
     tovrel_wine_env "$prefix"
-    "$TOVREL_WINE64" wineboot -i >/dev/null 2>&1
-    "$TOVREL_WINESERVER" -w
+    local log="$prefix/.tovrel-wineboot.log"
+    if ! "$TOVREL_WINE64" wineboot -i >"$log" 2>&1 || ! "$TOVREL_WINESERVER" -w; then
+      echo "tovrel: wineboot failed for $prefix; its output:" >&2
+      cat "$log" >&2
+      exit 1
+    fi
     # Wine's own fonts, with Windows metrics; without them every face falls back to a wider
     # host font.
     cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
     # No window manager runs on the display: unmanaged windows map at once.
     "$TOVREL_WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     "$TOVREL_WINESERVER" -w
+    rm -f "$prefix/.tovrel-creating" "$log"
     touch "$prefix/.tovrel-ready"
   ) 8>"$prefix.create.lock"
+}
+
+# Set-up needs root; nothing else does. A command started as root in a checkout that an ordinary
+# user owns goes on as that user (after its set-up step), so that what it makes, the build trees
+# and the Wine prefix, stays the owner's and a later run as the owner works.
+#   tovrel_run_as_owner CHECKOUT COMMAND [ARGS...]   (returns only when there is nothing to change)
+tovrel_run_as_owner() {
+  local checkout="$1" uid gid home
+  shift
+  [ "$(id -u)" -eq 0 ] || return 0
+  uid=$(stat -c %u "$checkout")
+  gid=$(stat -c %g "$checkout")
+  [ "$uid" -ne 0 ] || return 0
+  home=$(getent passwd "$uid" | cut -d: -f6) || true
+  echo "tovrel: going on as the checkout's owner (uid $uid)" >&2
+  # What an earlier run as root left behind becomes the owner's too.
+  [ ! -e "$checkout/build" ] || chown -R "$uid:$gid" "$checkout/build"
+  exec setpriv --reuid="$uid" --regid="$gid" --clear-groups \
+    env HOME="${home:-$checkout/build}" USER="$(id -nu "$uid" 2>/dev/null || echo "$uid")" "$@"
+}
+
+# The display the Wine programs use: a private Xvfb, unless TOVREL_USE_DISPLAY=1 asks for the
+# current $DISPLAY. The programs move the pointer and take the foreground: on a person's desktop
+# their input would break the tests, and the tests would disturb the person.
+tovrel_wants_own_display() {
+  [ "${TOVREL_USE_DISPLAY:-0}" != 1 ] || [ -z "${DISPLAY:-}" ]
 }
