@@ -25,6 +25,15 @@ namespace {
 constexpr char kConversationClass[] = "IMWindowClass";
 constexpr char kMainClass[] = "MSBLWindowClass";
 constexpr char kDialogCaption[] = "Tovrel plugin configuration";
+
+#ifndef TOVREL_VERSION
+#error "TOVREL_VERSION (the project's version) is set by the build"
+#endif
+
+void PrintBanner() {
+  std::printf("tovrel-host %s, the test host for tovrel.dll\n\n", TOVREL_VERSION);
+}
+
 void PrintSettings(const std::string& user) {
   std::printf("  HKEY_CURRENT_USER\\%s\n", SettingsKeyOf(user).c_str());
   HKEY key = nullptr;
@@ -100,6 +109,7 @@ void ChangeInDialog(DWORD dialogThread, const std::string& screenshot) {
 }
 
 int Demo(const std::string& directory) {
+  PrintBanner();
   PluginApi plugin;
   if (!plugin.Load()) {
     std::printf("tovrel.dll could not be loaded\n");
@@ -170,6 +180,7 @@ LRESULT CALLBACK ReportEscape(int code, WPARAM key, LPARAM flags) {
 }
 
 int ByHand(const std::string& user) {
+  PrintBanner();
   PluginApi plugin;
   if (!plugin.Load()) {
     std::printf("tovrel.dll could not be loaded\n");
