@@ -205,6 +205,11 @@ constexpr ControlLayout kConfigControls[kConfigControlCount] = {
 // The version query's platform identifier of the NT family (VER_PLATFORM_WIN32_NT).
 constexpr std::uint32_t kPlatformNT = 2;
 
+// Logical faces: the system resolves them to its current dialog font.
+const char* DialogFace() noexcept {
+  return toolkit::OsPlatformId() == kPlatformNT ? "MS Shell Dlg 2" : "MS Shell Dlg";
+}
+
 }  // namespace
 
 const toolkit::FormLayout kConfigLayout = {.Name = "TfrmConfig",
@@ -215,6 +220,7 @@ const toolkit::FormLayout kConfigLayout = {.Name = "TfrmConfig",
                                            .FontHeight = -11,
                                            .DesignDensity = 96,
                                            .DesignZeroHeight = 13,
+                                           .ScalingFace = &DialogFace,
                                            .Controls = kConfigControls,
                                            .OnCreate = On<&TfrmConfig::FormCreate>,
                                            .OnShow = On<&TfrmConfig::FormShow>};
@@ -224,9 +230,7 @@ TfrmConfig::TfrmConfig() noexcept : TForm(kConfigLayout) {
 }
 
 void TfrmConfig::FormCreate() {
-  // Logical faces: the system resolves them to its current dialog font.
-  const char* face = toolkit::OsPlatformId() == kPlatformNT ? "MS Shell Dlg 2" : "MS Shell Dlg";
-  toolkit::CopyFaceName(FontName, face);
+  toolkit::CopyFaceName(FontName, DialogFace());
   // Every font the module creates from now on starts with this face.
   toolkit::CopyFaceName(toolkit::DefaultFontFace(), FontName);
 }
