@@ -32,6 +32,17 @@ inline SIZE TextSize(HFONT font, const std::string& text) {
   return size;
 }
 
+// The height of "0" in the face the dialog shows its text in, at the layout's character height
+// scaled to `density`: the layout scales by it. (The layout face, "MS Sans Serif", is a bitmap
+// face that stops growing at 20 pixels.)
+inline int ShownZeroHeight(int density) {
+  HFONT face = CreateFontA(MulDiv(-11, density, 96), 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0,
+                           0, 0, 0, "MS Shell Dlg 2");
+  const int zero = TextSize(face, "0").cy;
+  DeleteObject(face);
+  return zero;
+}
+
 inline std::vector<PlacedControl> ControlsOf(HWND dialog) {
   std::vector<PlacedControl> controls;
   for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;

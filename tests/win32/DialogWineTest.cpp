@@ -209,17 +209,6 @@ SIZE Extent(HFONT font, const char* text) {
   return size;
 }
 
-// The height of "0" in the face the dialog shows its text in, at the layout's character height
-// scaled to `density`: the layout scales by it. The layout face, "MS Sans Serif", is a bitmap
-// face that stops growing at 20 pixels.
-int ZeroHeight(int density) {
-  HFONT face = CreateFontA(MulDiv(-11, density, 96), 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0,
-                           0, 0, 0, "MS Shell Dlg 2");
-  const int zero = Extent(face, "0").cy;
-  DeleteObject(face);
-  return zero;
-}
-
 // Laid out at 96 pixels per inch for a font whose "0" is 13 pixels high; the action list's
 // children sit in the group box at (8, 8).
 struct Placed {
@@ -245,7 +234,7 @@ TEST_F(DialogTest, LayoutPlacementAndFontFollowTheScreen) {
   ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSY), density) << "LogPixels did not take effect";
   ReleaseDC(nullptr, screen);
 
-  const int zero = ZeroHeight(density);
+  const int zero = test::ShownZeroHeight(density);
   auto scale = [&](int value) { return MulDiv(value, zero, 13); };
 
   RunDialog({1, MinimizeIMWindow, 1}, [&](User& u) {
@@ -330,7 +319,7 @@ TEST_F(DialogTest, LayoutPlacementAndFontFollowTheScreen) {
 // check boxes included: their widths were laid out for the layout face, in which their texts
 // fit; the final face measures wider (Wine draws it narrower than it measures).
 TEST_F(DialogTest, LayoutHoldsTogether) {
-  const int zero = ZeroHeight(ExpectedDensity());
+  const int zero = test::ShownZeroHeight(ExpectedDensity());
   RunDialog({1, MinimizeIMWindow, 1}, [&](User& u) {
     for (const std::string& fault : test::LayoutFaults(u.Dialog, zero == 13))
       ADD_FAILURE() << fault;
