@@ -117,6 +117,9 @@ TEST_F(ConfigTest, FormCreateChoosesTheDialogFaceAndMakesItTheModuleDefault) {
     form.Create();
     EXPECT_STREQ(form.FontName, face);
     EXPECT_STREQ(toolkit::DefaultFontFace(), face);
+    // The layout scales by the height of "0" in the face its text will be shown in.
+    ASSERT_NE(kConfigLayout.ScalingFace, nullptr);
+    EXPECT_STREQ(kConfigLayout.ScalingFace(), face);
   }
 }
 
