@@ -22,7 +22,7 @@ constexpr char kHostRegistryRoot[] = "Software\\Quorvel\\MsgPlus2";
 constexpr std::size_t kLongestKeyName = 255;
 constexpr std::size_t kMostBytesPerUnit = 3;
 // Beyond this no name is fetched: the registry holds none so long.
-constexpr std::size_t kLargestNameBuffer = 64 * 1024;
+constexpr std::size_t kLargestNameBuffer = std::size_t{64} * 1024;
 
 // The name of the subkey at `index`, grown into a larger buffer when it does not fit.
 bool FetchName(platform::RegKey root, std::uint32_t index, std::vector<char>& buffer,

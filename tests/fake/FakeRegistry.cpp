@@ -17,9 +17,9 @@ std::string Lower(std::string text) {
 
 // Key names compare without case for ASCII letters; that is all the tests need.
 std::u16string Lower(std::u16string text) {
-  for (char16_t& c : text) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-  }
+  std::transform(text.begin(), text.end(), text.begin(), [](char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+  });
   return text;
 }
 

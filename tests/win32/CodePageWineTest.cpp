@@ -275,7 +275,7 @@ TEST_F(CodePageTest, ApplyToAllProfiles_EveryNameReceivesTheValues_NoKeyIsMade) 
   }
   const std::string user = Ansi(script_->Profiles.front());
   ASSERT_EQ(plugin_.Initialize(0, user.c_str(), 0), 1u);
-  ConfigureAs(plugin_, [](User& u) {
+  ConfigureAs(plugin_, [](const User& u) {
     HWND list = u.Child("ComboBox", nullptr);
     ASSERT_TRUE(u.Tab());
     ASSERT_EQ(u.Focus(), list);
@@ -334,7 +334,7 @@ TEST_F(CodePageTest, TheDialogOpensHoldsTogether_CancelAndOKWork) {
     u.Click("Cancel");
   });
   EXPECT_EQ(Stored(profile), "1,0,0") << "Cancel changes nothing";
-  ConfigureAs(plugin_, [](User& u) {
+  ConfigureAs(plugin_, [](const User& u) {
     u.Click("Enable plugin");
     u.Click("OK");
   });
