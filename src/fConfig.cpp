@@ -1,6 +1,8 @@
 #include "fConfig.hpp"
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "AnsiText.hpp"
@@ -15,6 +17,29 @@ using OwnedRegKey = platform::Owned<platform::RegKey, &platform::CloseRegistryKe
 
 constexpr char kHostRegistryRoot[] = "Software\\Quorvel\\MsgPlus2";
 
+// A key name has at most 255 UTF-16 units, and an ANSI code page takes at most 3 bytes for one
+// (2 in a double-byte code page, 3 with UTF-8 as the ANSI code page).
+constexpr std::size_t kLongestKeyName = 255;
+constexpr std::size_t kMostBytesPerUnit = 3;
+// Beyond this no name is fetched: the registry holds none so long.
+constexpr std::size_t kLargestNameBuffer = std::size_t{64} * 1024;
+
+// The name of the subkey at `index`, grown into a larger buffer when it does not fit.
+bool FetchName(platform::RegKey root, std::uint32_t index, std::vector<char>& buffer,
+               std::string& name) {
+  for (;;) {
+    auto length = static_cast<std::uint32_t>(buffer.size());
+    const platform::RegStatus status =
+        platform::EnumRegistrySubkey(root, index, buffer.data(), &length);
+    if (status == platform::kRegSuccess) {
+      name.assign(buffer.data(), length);
+      return true;
+    }
+    if (status != platform::kRegMoreData || buffer.size() >= kLargestNameBuffer) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
 // All subkey names, taken before anything is written, so that writing cannot change the list.
 std::vector<std::string> ProfileNames(platform::RegKey root) {
   std::vector<std::string> names;
@@ -24,15 +49,24 @@ std::vector<std::string> ProfileNames(platform::RegKey root) {
     return names;
   }
   names.reserve(count);
-  std::vector<char> buffer(static_cast<std::size_t>(longest) + 1);
+  // The longest-name figure counts UTF-16 units while the names come in bytes: room for the
+  // longest name in the widest code page.
+  std::vector<char> buffer(std::max<std::size_t>(longest, kLongestKeyName) * kMostBytesPerUnit + 1);
+  std::string name;
   for (std::uint32_t index = 0; index < count; ++index) {
-    auto length = static_cast<std::uint32_t>(buffer.size());
-    if (platform::EnumRegistrySubkey(root, index, buffer.data(), &length) ==
-        platform::kRegSuccess) {
-      names.emplace_back(buffer.data(), length);
-    }
+    if (FetchName(root, index, buffer, name)) names.push_back(name);
   }
   return names;
+}
+
+// Whether the key SaveSettings would write under for `userKey` is an existing subkey of the
+// root. A name enumerated with characters the code page lacks comes back with default
+// characters, and a profile may be deleted in the meantime: neither is created anew.
+bool ProfileExists(platform::RegKey root, std::u16string_view userKey) {
+  std::string name;
+  if (!ToAnsi(userKey, name) || name.empty()) return false;  // the empty name is the root
+  OwnedRegKey profile;
+  return platform::OpenRegistryKey(root, name.c_str(), profile.Put()) == platform::kRegSuccess;
 }
 
 }  // namespace
@@ -44,10 +78,13 @@ void ApplyToAllProfiles(PackedSettings settings) noexcept {
         platform::kRegSuccess) {
       return;
     }
-    // Every subkey is taken for a profile, whatever its name, the current user's included.
+    // Every existing subkey is taken for a profile, whatever its name, the current user's
+    // included; the plug-in's own key beneath it is created when missing.
     std::u16string userKey;
     for (const std::string& name : ProfileNames(root.Get())) {
-      if (FromAnsi(name, userKey)) SaveSettings(userKey, settings);
+      if (FromAnsi(name, userKey) && ProfileExists(root.Get(), userKey)) {
+        SaveSettings(userKey, settings);
+      }
     }
   } catch (...) {
     // Out of memory for the name list: the profiles are left as they were.
@@ -168,6 +205,11 @@ constexpr ControlLayout kConfigControls[kConfigControlCount] = {
 // The version query's platform identifier of the NT family (VER_PLATFORM_WIN32_NT).
 constexpr std::uint32_t kPlatformNT = 2;
 
+// Logical faces: the system resolves them to its current dialog font.
+const char* DialogFace() noexcept {
+  return toolkit::OsPlatformId() == kPlatformNT ? "MS Shell Dlg 2" : "MS Shell Dlg";
+}
+
 }  // namespace
 
 const toolkit::FormLayout kConfigLayout = {.Name = "TfrmConfig",
@@ -178,6 +220,7 @@ const toolkit::FormLayout kConfigLayout = {.Name = "TfrmConfig",
                                            .FontHeight = -11,
                                            .DesignDensity = 96,
                                            .DesignZeroHeight = 13,
+                                           .ScalingFace = &DialogFace,
                                            .Controls = kConfigControls,
                                            .OnCreate = On<&TfrmConfig::FormCreate>,
                                            .OnShow = On<&TfrmConfig::FormShow>};
@@ -187,9 +230,7 @@ TfrmConfig::TfrmConfig() noexcept : TForm(kConfigLayout) {
 }
 
 void TfrmConfig::FormCreate() {
-  // Logical faces: the system resolves them to its current dialog font.
-  const char* face = toolkit::OsPlatformId() == kPlatformNT ? "MS Shell Dlg 2" : "MS Shell Dlg";
-  toolkit::CopyFaceName(FontName, face);
+  toolkit::CopyFaceName(FontName, DialogFace());
   // Every font the module creates from now on starts with this face.
   toolkit::CopyFaceName(toolkit::DefaultFontFace(), FontName);
 }

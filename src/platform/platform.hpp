@@ -28,7 +28,8 @@ inline constexpr auto kCurrentUser = static_cast<RegKey>(0x80000001u);
 // Registry results (Win32 error codes) and the value types the code looks at.
 using RegStatus = long;
 inline constexpr RegStatus kRegSuccess = 0;
-inline constexpr std::uint32_t kRegDword = 4;  // REG_DWORD
+inline constexpr RegStatus kRegMoreData = 234;  // ERROR_MORE_DATA: the buffer is too small
+inline constexpr std::uint32_t kRegDword = 4;   // REG_DWORD
 
 // A keyboard hook handle as the hook record stores it: 32 bits on the real platform.
 using HookHandle = std::uint32_t;
@@ -82,10 +83,12 @@ RegStatus QueryRegistryValue(RegKey key, const char* name, std::uint32_t* type, 
                              std::uint32_t* size) noexcept;
 RegStatus SetRegistryValue(RegKey key, const char* name, std::uint32_t type, const void* data,
                            std::uint32_t size) noexcept;
-// RegQueryInfoKeyA: the number of direct subkeys and the length of the longest name.
+// RegQueryInfoKeyA: the number of direct subkeys and the length of the longest name, in UTF-16
+// units whatever the code page: a name can take more bytes than that in 8-bit text.
 RegStatus QueryRegistrySubkeys(RegKey key, std::uint32_t* count,
                                std::uint32_t* maxNameLength) noexcept;
-// RegEnumKeyExA: `length` holds the buffer's size on entry and the name's length on return.
+// RegEnumKeyExA: `length` holds the buffer's size in bytes on entry and the name's length on
+// return; kRegMoreData when the name and its NUL do not fit.
 RegStatus EnumRegistrySubkey(RegKey key, std::uint32_t index, char* name,
                              std::uint32_t* length) noexcept;
 void CloseRegistryKey(RegKey key) noexcept;

@@ -68,6 +68,11 @@ struct FormLayout {
   int FontHeight;        // negative: the character height in pixels
   int DesignDensity;     // pixels per inch the layout was made for
   int DesignZeroHeight;  // height of the text "0" in the layout font at that density
+  // The face the create handler will switch the form's font to, asked while the layout loads.
+  // The layout scales by the height of "0" in it, so that it grows with the text it will show
+  // even where the layout face is a bitmap face, which stops growing at its largest size. Null:
+  // the layout face.
+  const char* (*ScalingFace)() noexcept = nullptr;
   std::span<const ControlLayout> Controls;  // in creation order; a parent precedes its children
   Handler OnCreate;
   Handler OnShow;

@@ -3,7 +3,10 @@
 #include <algorithm>
 
 #include <cstring>
+#include <string_view>
+
 #include "AllocationControl.hpp"
+#include "FakeCodePage.hpp"
 
 namespace tovrel::fake {
 
@@ -239,55 +242,18 @@ void CloseRegistryKey(RegKey key) noexcept {
   FakeSystem::Get().Registry.Close(key);
 }
 
-// The ANSI code page of the fake is Windows-1252, as on a Western European system.
-namespace {
-
-// Code points of the bytes 0x80-0x9F; the five bytes 1252 leaves undefined map to themselves.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char16_t ByteToUnit(unsigned char byte) {
-  return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : static_cast<char16_t>(byte);
-}
-
-char UnitToByte(char16_t unit) {
-  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) return static_cast<char>(unit);
-  for (int i = 0; i < 32; ++i) {
-    if (kCp1252High[i] == unit) return static_cast<char>(0x80 + i);
-  }
-  return '?';  // the system's default character
-}
-
-}  // namespace
-
+// In the fake system's ANSI code page (FakeCodePage.hpp).
 int WideToAnsi(const char16_t* text, int length, char* out, int outSize) noexcept {
   if (length <= 0) return 0;
-  int written = 0;
-  for (int i = 0; i < length; ++i) {
-    const char16_t unit = text[i];
-    // A surrogate pair is one character and becomes one default character.
-    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      ++i;
-    }
-    if (outSize != 0) {
-      if (written == outSize) return 0;
-      out[written] = UnitToByte(unit);
-    }
-    ++written;
-  }
-  return written;
+  return fake::EncodeAnsi(FakeSystem::Get().AnsiCodePage,
+                          std::u16string_view(text, static_cast<std::size_t>(length)), out,
+                          outSize);
 }
 
 int AnsiToWide(const char* text, int length, char16_t* out, int outSize) noexcept {
   if (length <= 0) return 0;
-  if (outSize != 0 && outSize < length) return 0;
-  for (int i = 0; i < length && outSize != 0; ++i) {
-    out[i] = ByteToUnit(static_cast<unsigned char>(text[i]));
-  }
-  return length;
+  return fake::DecodeAnsi(FakeSystem::Get().AnsiCodePage,
+                          std::string_view(text, static_cast<std::size_t>(length)), out, outSize);
 }
 
 }  // namespace tovrel::platform

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "FakeCodePage.hpp"
 #include "FakeRegistry.hpp"
 #include "platform/platform.hpp"
 #include "toolkit/Form.hpp"
@@ -111,6 +112,8 @@ class FakeSystem {
 
   // --- registry ---
   FakeRegistry Registry;
+  // The ANSI code page: kWesternCodePage or kDoubleByteCodePage (FakeCodePage.hpp).
+  std::uint32_t AnsiCodePage = kWesternCodePage;
 
   // --- named mappings ---
   platform::Mapping CreateMapping(const char* name, std::uint32_t size);

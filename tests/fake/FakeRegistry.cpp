@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "FakeCodePage.hpp"
+
 namespace tovrel::fake {
 
 namespace {
@@ -13,17 +15,28 @@ std::string Lower(std::string text) {
   return text;
 }
 
-std::vector<std::string> Split(const std::string& path) {
-  std::vector<std::string> parts;
+// Key names compare without case for ASCII letters; that is all the tests need.
+std::u16string Lower(std::u16string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+  });
+  return text;
+}
+
+// Split after the conversion, as the real registry does: a double-byte character's trail byte
+// may be a backslash's byte without being one.
+std::vector<std::u16string> Split(const std::u16string& path) {
+  std::vector<std::u16string> parts;
   std::size_t start = 0;
   for (;;) {
-    const std::size_t end = path.find('\\', start);
+    const std::size_t end = path.find(u'\\', start);
     parts.push_back(path.substr(start, end - start));
-    if (end == std::string::npos) return parts;
+    if (end == std::u16string::npos) return parts;
     start = end + 1;
   }
 }
 
+// In UTF-16 units, whatever the code page.
 constexpr std::size_t kMaxKeyNameLength = 255;
 
 }  // namespace
@@ -51,11 +64,11 @@ FakeRegistry::Node* FakeRegistry::NodeOf(platform::RegKey key) {
 // Follows `path` from `from`. Like the real registry it passes over empty name components (two
 // backslashes in a row) and refuses over-long ones; with `create`, missing keys along the path
 // are made.
-FakeRegistry::Node* FakeRegistry::Walk(Node* from, const std::string& path, bool create,
+FakeRegistry::Node* FakeRegistry::Walk(Node* from, const std::u16string& path, bool create,
                                        long* error) {
   Node* node = from;
   if (path.empty()) return node;
-  for (const std::string& part : Split(path)) {
+  for (const std::u16string& part : Split(path)) {
     if (part.empty()) continue;
     if (part.size() > kMaxKeyNameLength) {
       *error = kErrorInvalidParameter;
@@ -70,7 +83,7 @@ FakeRegistry::Node* FakeRegistry::Walk(Node* from, const std::string& path, bool
       }
       child = std::make_unique<Node>();
       child->Name = part;
-      child->Path = node->Path.empty() ? part : node->Path + "\\" + part;
+      child->Path = node->Path.empty() ? part : node->Path + u"\\" + part;
     }
     node = child.get();
   }
@@ -80,7 +93,7 @@ FakeRegistry::Node* FakeRegistry::Walk(Node* from, const std::string& path, bool
 const FakeRegistry::Node* FakeRegistry::Find(const std::string& path) const {
   const Node* node = &root_;
   if (path.empty()) return node;
-  for (const std::string& part : Split(path)) {
+  for (const std::u16string& part : Split(WideText(path))) {
     if (part.empty()) continue;
     auto it = node->Children.find(Lower(part));
     if (it == node->Children.end()) return nullptr;
@@ -111,7 +124,7 @@ long FakeRegistry::OpenKey(RegOp op, platform::RegKey root, const char* path,
   Node* from = NodeOf(root);
   if (from == nullptr) return kErrorInvalidParameter;
   long error = 0;
-  Node* node = Walk(from, path, op == RegOp::CreateKey, &error);
+  Node* node = Walk(from, WideText(path), op == RegOp::CreateKey, &error);
   if (node == nullptr) return error;
   if (node->ReadOnly) return kErrorAccessDenied;  // full access is always asked for
   *key = NewHandle(node);
@@ -146,7 +159,7 @@ long FakeRegistry::Set(platform::RegKey key, const char* name, std::uint32_t typ
   node->Values[Lower(name)] = RegValue{type, std::vector<unsigned char>(bytes, bytes + size)};
   std::uint32_t number = 0;
   std::memcpy(&number, bytes, std::min<std::size_t>(size, sizeof number));
-  Writes.push_back(node->Path + "\\" + name + "=" + std::to_string(number));
+  Writes.push_back(AnsiText(node->Path) + "\\" + name + "=" + std::to_string(number));
   return 0;
 }
 
@@ -156,6 +169,7 @@ long FakeRegistry::QueryInfo(platform::RegKey key, std::uint32_t* count,
   Node* node = NodeOf(key);
   if (node == nullptr) return kErrorInvalidParameter;
   *count = static_cast<std::uint32_t>(node->Children.size());
+  // In UTF-16 units, as the real registry counts it: a name may take more bytes than that.
   *maxNameLength = 0;
   for (const auto& [lower, child] : node->Children) {
     *maxNameLength = std::max(*maxNameLength, static_cast<std::uint32_t>(child->Name.size()));
@@ -171,7 +185,8 @@ long FakeRegistry::Enum(platform::RegKey key, std::uint32_t index, char* name,
   if (index >= node->Children.size()) return kErrorNoMoreItems;
   auto it = node->Children.begin();
   std::advance(it, index);
-  const std::string& child = it->second->Name;
+  // In bytes of the code page, characters it lacks replaced.
+  const std::string child = AnsiText(it->second->Name);
   if (child.size() + 1 > *length) return kErrorMoreData;
   std::memcpy(name, child.c_str(), child.size() + 1);
   *length = static_cast<std::uint32_t>(child.size());
@@ -184,14 +199,26 @@ void FakeRegistry::Close(platform::RegKey key) {
 }
 
 void FakeRegistry::AddKey(const std::string& keyPath) {
+  AddKeyWide(WideText(keyPath));
+}
+
+void FakeRegistry::AddKeyWide(const std::u16string& keyPath) {
   long error = 0;
   Walk(&root_, keyPath, true, &error);
+}
+
+std::vector<std::u16string> FakeRegistry::SubkeyNames(const std::string& keyPath) const {
+  std::vector<std::u16string> names;
+  if (const Node* node = Find(keyPath)) {
+    for (const auto& [lower, child] : node->Children) names.push_back(child->Name);
+  }
+  return names;
 }
 
 void FakeRegistry::SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
                             std::vector<unsigned char> data) {
   long error = 0;
-  if (Node* node = Walk(&root_, keyPath, true, &error)) {
+  if (Node* node = Walk(&root_, WideText(keyPath), true, &error)) {
     node->Values[Lower(name)] = RegValue{type, std::move(data)};
   }
 }
@@ -228,7 +255,7 @@ std::size_t FakeRegistry::ValueCount(const std::string& keyPath) const {
 
 void FakeRegistry::SetReadOnly(const std::string& keyPath) {
   long error = 0;
-  if (Node* node = Walk(&root_, keyPath, true, &error)) node->ReadOnly = true;
+  if (Node* node = Walk(&root_, WideText(keyPath), true, &error)) node->ReadOnly = true;
 }
 
 }  // namespace tovrel::fake

@@ -1,6 +1,11 @@
 // The fake registry: a tree of keys holding typed values of any size, with case-insensitive names
 // and the real registry's answers (missing value, buffer too small, access denied). It counts
 // open key handles and can be told to fail one call of an operation.
+//
+// As in the real registry, key names are UTF-16 text: the 8-bit operations convert in the fake
+// system's ANSI code page, so a name with characters outside it is enumerated with default
+// characters, and lengths differ by interface: the longest-subkey figure counts UTF-16 units,
+// an enumerated name's buffer counts bytes, and a key name may have at most 255 units.
 #pragma once
 
 #include <array>
@@ -45,7 +50,8 @@ class FakeRegistry {
     failures_[op] = {n, error};
   }
 
-  // Test set-up and inspection, by path below HKEY_CURRENT_USER ("A\\B\\C").
+  // Test set-up and inspection, by path below HKEY_CURRENT_USER ("A\\B\\C"), as 8-bit text in
+  // the fake system's code page.
   void SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
                 std::vector<unsigned char> data);
   void SetDword(const std::string& keyPath, const std::string& name, std::uint32_t value);
@@ -56,13 +62,17 @@ class FakeRegistry {
   // Keys the user may read but not modify: opening them with full access is refused.
   void SetReadOnly(const std::string& keyPath);
   void AddKey(const std::string& keyPath);
+  // A key made through the wide interface, whatever the code page holds.
+  void AddKeyWide(const std::u16string& keyPath);
+  // The names of a key's direct subkeys, in enumeration order, as stored.
+  std::vector<std::u16string> SubkeyNames(const std::string& keyPath) const;
 
   int OpenKeys() const { return static_cast<int>(handles_.size()); }
   int Accesses = 0;  // every registry call the code made
   // The calls of `op`, failed ones included.
   int Calls(RegOp op) const { return calls_[static_cast<std::size_t>(op)]; }
   std::vector<std::string> CreatedPaths;  // the paths handed to CreateRegistryKey, as given
-  std::vector<std::string> Writes;        // "path\\name=value" of each successful write
+  std::vector<std::string> Writes;        // "path\\name=value" of each successful write, 8-bit
 
   // The platform operations.
   long Create(platform::RegKey root, const char* path, platform::RegKey* key);
@@ -77,11 +87,11 @@ class FakeRegistry {
 
  private:
   struct Node {
-    std::string Name;
-    std::string Path;
+    std::u16string Name;
+    std::u16string Path;
     bool ReadOnly = false;
-    std::map<std::string, std::unique_ptr<Node>> Children;  // by lower-case name: sorted
-    std::map<std::string, RegValue> Values;                 // by lower-case name
+    std::map<std::u16string, std::unique_ptr<Node>> Children;  // by lower-case name: sorted
+    std::map<std::string, RegValue> Values;                    // by lower-case name
   };
   struct Failure {
     int Countdown = 0;
@@ -90,11 +100,11 @@ class FakeRegistry {
   long Fails(RegOp op);
   long OpenKey(RegOp op, platform::RegKey root, const char* path, platform::RegKey* key);
   Node* NodeOf(platform::RegKey key);
-  static Node* Walk(Node* from, const std::string& path, bool create, long* error);
+  static Node* Walk(Node* from, const std::u16string& path, bool create, long* error);
   const Node* Find(const std::string& path) const;
   platform::RegKey NewHandle(Node* node);
 
-  Node root_{"HKEY_CURRENT_USER", "", false, {}, {}};
+  Node root_{u"HKEY_CURRENT_USER", u"", false, {}, {}};
   std::map<std::uintptr_t, Node*> handles_;
   std::uintptr_t nextHandle_ = 0x4000;
   std::map<RegOp, Failure> failures_;

@@ -117,6 +117,9 @@ TEST_F(ConfigTest, FormCreateChoosesTheDialogFaceAndMakesItTheModuleDefault) {
     form.Create();
     EXPECT_STREQ(form.FontName, face);
     EXPECT_STREQ(toolkit::DefaultFontFace(), face);
+    // The layout scales by the height of "0" in the face its text will be shown in.
+    ASSERT_NE(kConfigLayout.ScalingFace, nullptr);
+    EXPECT_STREQ(kConfigLayout.ScalingFace(), face);
   }
 }
 
@@ -155,6 +158,86 @@ TEST_F(ConfigTest, SetAsDefaultTicked_SavesEveryProfileInEnumerationOrder) {
     }
   }
   EXPECT_EQ(registry_.Writes, expected);
+}
+
+constexpr char kRoot[] = "Software\\Quorvel\\MsgPlus2";
+
+// Ticks "Set this configuration as default for all users" and confirms with (1, 1, 0).
+void ApplyToAllWithOK() {
+  TfrmConfig form;
+  form.Settings = {1, MinimizeIMWindow, 0};
+  form.FormShow();
+  form.SetChecked(form.cbSetAsDefault, true);
+  form.btnOKClick();
+  EXPECT_EQ(form.ModalResult, kDialogResultOK);
+}
+
+// Under a double-byte code page a name takes up to twice as many bytes as the longest-subkey
+// figure counts (UTF-16 units); every profile still gets the values, and no other key is made.
+TEST_F(ConfigTest, SetAsDefaultTicked_DoubleByteNamesOfEveryLength_AllReceiveTheValues) {
+  fake::FakeSystem::Get().AnsiCodePage = fake::kDoubleByteCodePage;
+  const std::u16string longest(255, u'\u4e2d');  // 510 bytes
+  const std::vector<std::vector<std::u16string>> sets = {
+      {u"ab", u"\u65e5\u672c\u8a9e"},  // three characters, six bytes
+      // 0x81 0x5C: a trail byte that is a backslash's byte does not split the name.
+      {u"\u4e1c", u"x\u4e1cy\u4e2d", u"carol", u"\u6587\u4e2d\u6587\u4e2d\u6587\u4e2d\u6587",
+       longest},
+  };
+  for (const auto& profiles : sets) {
+    SCOPED_TRACE(profiles.size());
+    fake::FakeSystem::Get().Reset();
+    fake::FakeSystem::Get().AnsiCodePage = fake::kDoubleByteCodePage;
+    for (const std::u16string& profile : profiles) {
+      registry_.AddKey(std::string(kRoot) + "\\" + fake::AnsiText(profile));
+    }
+    ApplyToAllWithOK();
+    for (const std::u16string& profile : profiles) {
+      const std::string key = KeyOf(fake::AnsiText(profile));
+      SCOPED_TRACE(key.size());
+      EXPECT_EQ(registry_.Dword(key, "EnablePlugin"), 1u);
+      EXPECT_EQ(registry_.Dword(key, "ESCAction"), 1u);
+      EXPECT_EQ(registry_.Dword(key, "MinimizeMsgrMainWin"), 0u);
+    }
+    EXPECT_EQ(registry_.Writes.size(), 3 * profiles.size());
+    EXPECT_EQ(registry_.SubkeyNames(kRoot).size(), profiles.size()) << "no profile key is made";
+  }
+}
+
+// A name with characters the code page lacks is enumerated with default characters; writing
+// under that name would make a bogus profile key.
+TEST_F(ConfigTest, SetAsDefaultTicked_ANameOutsideTheCodePage_CreatesNoKey) {
+  for (const std::uint32_t codePage : {fake::kWesternCodePage, fake::kDoubleByteCodePage}) {
+    SCOPED_TRACE(codePage);
+    fake::FakeSystem::Get().Reset();
+    fake::FakeSystem::Get().AnsiCodePage = codePage;
+    const std::u16string outside = u"\u0416\u4e2d";  // Cyrillic, and an ideograph
+    registry_.AddKeyWide(std::u16string(u"Software\\Quorvel\\MsgPlus2\\") + outside);
+    registry_.AddKey(std::string(kRoot) + "\\alice");
+    ApplyToAllWithOK();
+    EXPECT_EQ(registry_.SubkeyNames(kRoot), (std::vector<std::u16string>{u"alice", outside}));
+    EXPECT_EQ(registry_.Writes.size(), 3u);
+    EXPECT_EQ(registry_.Dword(KeyOf("alice"), "ESCAction"), 1u);
+  }
+}
+
+// A name that does not fit the buffer is fetched again into a larger one.
+TEST_F(ConfigTest, SetAsDefaultTicked_ANameThatDoesNotFitIsFetchedAgain) {
+  registry_.AddKey(std::string(kRoot) + "\\alice");
+  registry_.AddKey(std::string(kRoot) + "\\bob");
+  registry_.FailCall(RegOp::EnumKey, 1, fake::kErrorMoreData);
+  ApplyToAllWithOK();
+  EXPECT_EQ(registry_.Dword(KeyOf("alice"), "ESCAction"), 1u);
+  EXPECT_EQ(registry_.Dword(KeyOf("bob"), "ESCAction"), 1u);
+}
+
+// A profile that no longer opens (deleted in the meantime) is passed over, not made anew.
+TEST_F(ConfigTest, SetAsDefaultTicked_AProfileThatDoesNotOpenIsPassedOver) {
+  registry_.AddKey(std::string(kRoot) + "\\alice");
+  registry_.AddKey(std::string(kRoot) + "\\bob");
+  registry_.FailCall(RegOp::OpenKey, 2, fake::kErrorFileNotFound);  // after the root: alice
+  ApplyToAllWithOK();
+  EXPECT_EQ(registry_.Dword(KeyOf("alice"), "ESCAction"), 0xDEADBEEF) << "nothing written";
+  EXPECT_EQ(registry_.Dword(KeyOf("bob"), "ESCAction"), 1u);
 }
 
 TEST_F(ConfigTest, SetAsDefaultTicked_WithoutTheRoot_WritesNothingAndStillEndsWithOK) {

@@ -241,8 +241,16 @@ constexpr FaultKind kFaultKinds[] = {
        }
      }},
     // The host's root, to list the profiles: none is written, the user's own save still is.
-    {"OpenKey", FailRegistry<RegOp::OpenKey>, RegistryCalls<RegOp::OpenKey>, 1,
-     [](Model& m, int) { m.Saves = {kUser}; }},
+    // Then each profile's key, to see that it exists: that profile is passed over.
+    {"OpenKey", FailRegistry<RegOp::OpenKey>, RegistryCalls<RegOp::OpenKey>,
+     1 + static_cast<int>(std::size(kProfiles)),
+     [](Model& m, int n) {
+       if (n == 1) {
+         m.Saves = {kUser};
+       } else {
+         m.Saves.erase(m.Saves.begin() + (n - 2));
+       }
+     }},
     {"QueryInfo", FailRegistry<RegOp::QueryInfo>, RegistryCalls<RegOp::QueryInfo>, 1,
      [](Model& m, int) { m.Saves = {kUser}; }},
     {"EnumKey", FailRegistry<RegOp::EnumKey>, RegistryCalls<RegOp::EnumKey>,

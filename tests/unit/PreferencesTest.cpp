@@ -156,6 +156,24 @@ TEST_F(PreferencesTest, KeyPathIsBuiltExactly) {
   EXPECT_TRUE(registry_.KeyExists("Software\\Quorvel\\MsgPlus2\\a\\b\\Preferences"));
 }
 
+// The user key in a double-byte code page: values stored under exactly its bytes are loaded,
+// and a trail byte that is a backslash's byte (0x81 0x5C) nests no key.
+TEST_F(PreferencesTest, DoubleByteUserKey_NamesExactlyItsKey) {
+  fake::FakeSystem::Get().AnsiCodePage = fake::kDoubleByteCodePage;
+  const std::u16string user = u"\u4e1c\u4e2d\u6587";
+  const std::string bytes = "\x81\x5c\x81\x6d\xa0\xc6";
+  ASSERT_EQ(fake::AnsiText(user), bytes);
+  const std::string key =
+      "Software\\Quorvel\\MsgPlus2\\" + bytes + "\\Preferences\\Plugins\\tovrel.dll";
+  registry_.SetDword(key, "ESCAction", 1);
+  EXPECT_EQ(Load(user), (PluginSettings{1, 1, 0}));
+  SaveSettings(user, 0x010000);
+  EXPECT_EQ(registry_.Dword(key, "MinimizeMsgrMainWin"), 1u);
+  EXPECT_EQ(registry_.SubkeyNames("Software\\Quorvel\\MsgPlus2"),
+            (std::vector<std::u16string>{user}));
+  EXPECT_EQ(registry_.CreatedPaths, (std::vector<std::string>{key, key}));
+}
+
 TEST_F(PreferencesTest, EmptyUserKey_TheRegistryPassesOverTheEmptyComponent) {
   SaveSettings(u"", 0x000100);
   EXPECT_EQ(

@@ -91,6 +91,15 @@ SIZE TextExtent(HFONT font, const char* text) noexcept {
   return size;
 }
 
+// The height of "0" in `face` at a character height of `height`; 0 when it cannot be measured.
+int ZeroHeight(int height, const char* face) noexcept {
+  HFONT font = CreateFace(height, face);
+  if (font == nullptr) return 0;
+  const int zero = static_cast<int>(TextExtent(font, "0").cy);
+  ::DeleteObject(font);
+  return zero;
+}
+
 }  // namespace
 
 std::uint32_t OsPlatformId() noexcept {
@@ -151,7 +160,8 @@ void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complex
   const FormLayout& layout = owner.layout_;
   const HINSTANCE module = ThisModule();
 
-  // The layout's font at the screen's density; then everything scales by the height of "0".
+  // The layout's font at the screen's density; then everything scales by the height of "0" in
+  // the face the form will show its text in.
   HDC screen = ::GetDC(nullptr);
   const int density = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : 0;
   if (screen != nullptr) ::ReleaseDC(nullptr, screen);
@@ -163,7 +173,8 @@ void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complex
   font = CreateFace(fontHeight, owner.FontName);
   if (font == nullptr) throw std::bad_alloc();
   Scaler scale;
-  const int zeroHeight = static_cast<int>(TextExtent(font, "0").cy);
+  const int zeroHeight =
+      ZeroHeight(fontHeight, layout.ScalingFace != nullptr ? layout.ScalingFace() : owner.FontName);
   if (zeroHeight > 0 && zeroHeight != layout.DesignZeroHeight) {
     scale = {zeroHeight, layout.DesignZeroHeight};
   }
