@@ -100,6 +100,10 @@ TEST(Endurance, ManyCyclesLeaveNothingBehind_AndEscapeIsStillFiltered) {
   }
   const Footprint reloaded = Measure();
   Print("after 200 unload/load", reloaded);
+  // The first dialog after the reloads makes Wine's one-time allocations again (about 2 KB);
+  // the phase is measured from after it.
+  OpenAndCancel(plugin);
+  const Footprint reopened = Measure();
   for (int i = 0; i < 200; ++i) OpenAndCancel(plugin);
   const Footprint configured = Measure();
   Print("after 200 Configure/cancel", configured);
@@ -113,13 +117,14 @@ TEST(Endurance, ManyCyclesLeaveNothingBehind_AndEscapeIsStillFiltered) {
   constexpr std::uintptr_t kHandleStep = 4;  // handle values are multiples of 4
   EXPECT_LE(initialized.NextHandle, before.NextHandle);
   EXPECT_LE(reloaded.NextHandle, initialized.NextHandle + 200 * kHandleStep);
-  EXPECT_LE(configured.NextHandle, reloaded.NextHandle);
+  EXPECT_LE(reopened.NextHandle, reloaded.NextHandle);
+  EXPECT_LE(configured.NextHandle, reopened.NextHandle);
   for (const Footprint* after : {&initialized, &reloaded, &configured}) {
     EXPECT_LE(after->ThreadWindows, before.ThreadWindows);
   }
   EXPECT_LE(initialized.HeapBytes, before.HeapBytes + 4096);
   EXPECT_LE(reloaded.HeapBytes, initialized.HeapBytes + 4096) << "bytes left by 200 loads";
-  EXPECT_LE(configured.HeapBytes, reloaded.HeapBytes + 4096);
+  EXPECT_LE(configured.HeapBytes, reopened.HeapBytes + 4096);
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof windowClass;
   EXPECT_FALSE(GetClassInfoExA(plugin.Module, "TfrmConfig", &windowClass))
