@@ -18,15 +18,16 @@
 // The runtime's own names, replaced on purpose: the linker takes these instead of its objects.
 // NOLINTBEGIN(cert-dcl58-cpp,bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
+// Declared [[noreturn]] by the library's own header.
 namespace std {
 
-[[noreturn]] void __throw_bad_alloc() {
+void __throw_bad_alloc() {
   throw bad_alloc();
 }
-[[noreturn]] void __throw_length_error(const char*) {
+void __throw_length_error(const char*) {
   throw bad_alloc();
 }
-[[noreturn]] void __throw_logic_error(const char*) {
+void __throw_logic_error(const char*) {
   throw bad_alloc();
 }
 
@@ -65,7 +66,7 @@ alignas(16) unsigned char reserve[kReserveBlocks][kReserveBlockSize];
 std::atomic<bool> reserveTaken[kReserveBlocks];
 
 void* Claim(std::size_t size) noexcept {
-  void* block = std::malloc(size);
+  void* block = std::malloc(size);  // NOLINT(cppcoreguidelines-no-malloc): raw, as the ABI asks
   for (std::size_t i = 0; block == nullptr && size <= kReserveBlockSize && i < kReserveBlocks;
        ++i) {
     if (!reserveTaken[i].exchange(true)) block = reserve[i];
@@ -82,7 +83,7 @@ void Release(void* block) noexcept {
       return;
     }
   }
-  std::free(block);
+  std::free(block);  // NOLINT(cppcoreguidelines-no-malloc): from Claim
 }
 
 }  // namespace

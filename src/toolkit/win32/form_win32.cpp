@@ -637,8 +637,10 @@ void TForm::DestroyWindows() noexcept {
   // Unregistered with the last form of the class (before that, the call fails), so that no class
   // outlives the module's code.
   ::UnregisterClassA(layout_.Name, ThisModule());
-  // A context exists only where the release function does (CreateThemeContext).
-  if (windows_->themeContext != INVALID_HANDLE_VALUE) Activation().Release(windows_->themeContext);
+  const auto release = Activation().Release;
+  if (windows_->themeContext != INVALID_HANDLE_VALUE && release != nullptr) {
+    release(windows_->themeContext);
+  }
   delete windows_;
   windows_ = nullptr;
 }
