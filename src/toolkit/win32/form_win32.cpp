@@ -70,11 +70,10 @@ ActivationApi Activation() noexcept {
 // Activates the module's themed-controls context for a scope; nothing when there is none.
 class ActivationScope {
  public:
-  explicit ActivationScope(HANDLE context) noexcept {
-    const ActivationApi api = Activation();
-    deactivate_ = api.Deactivate;
-    if (context == INVALID_HANDLE_VALUE || api.Activate == nullptr || deactivate_ == nullptr ||
-        !api.Activate(context, &cookie_)) {
+  explicit ActivationScope(HANDLE context) noexcept : deactivate_(Activation().Deactivate) {
+    const auto activate = Activation().Activate;
+    if (context == INVALID_HANDLE_VALUE || activate == nullptr || deactivate_ == nullptr ||
+        !activate(context, &cookie_)) {
       cookie_ = 0;
     }
   }
@@ -85,7 +84,7 @@ class ActivationScope {
   ActivationScope& operator=(const ActivationScope&) = delete;
 
  private:
-  decltype(&::DeactivateActCtx) deactivate_ = nullptr;
+  decltype(&::DeactivateActCtx) deactivate_;
   ULONG_PTR cookie_ = 0;
 };
 
