@@ -15,6 +15,7 @@
 #include "DialogGeometry.hpp"
 #include "KeyProbe.hpp"
 #include "Screenshot.hpp"
+#include "WindowsVersion.hpp"
 #include "fConfig.hpp"
 
 namespace tovrel {
@@ -255,7 +256,7 @@ TEST_F(DialogTest, LayoutPlacementAndFontFollowTheScreen) {
     auto font = reinterpret_cast<HFONT>(SendMessageA(u.Dialog, WM_GETFONT, 0, 0));
     LOGFONTA face{};
     GetObjectA(font, sizeof face, &face);
-    EXPECT_STREQ(face.lfFaceName, "MS Shell Dlg 2");
+    EXPECT_STREQ(face.lfFaceName, test::ExpectedDialogFace());
     EXPECT_EQ(face.lfHeight, MulDiv(-11, density, 96)) << "the face switch rescales nothing";
 
     RECT listRect{};

@@ -8,11 +8,13 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "DialogDriver.hpp"
 #include "KeyProbe.hpp"
 #include "PluginApi.hpp"
 #include "SettingsKey.hpp"
+#include "WindowsVersion.hpp"
 
 namespace tovrel {
 namespace {
@@ -188,6 +190,37 @@ TEST_F(ExportsTest, ConfigureCancelChangesNothing_OKTakesEffectAtOnceAndIsStored
   });
   EXPECT_TRUE(EscapeInConversation().MinimizedByRelease) << "the next Escape follows OK";
   EXPECT_EQ(StoredSettings("carol"), "1,1,0");
+}
+
+// The face a window draws its text in.
+std::string FaceOf(HWND window) {
+  auto font = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
+  LOGFONTA face{};
+  if (font == nullptr || GetObjectA(font, sizeof face, &face) == 0) return "(no font)";
+  return face.lfFaceName;
+}
+
+BOOL CALLBACK CollectChild(HWND window, LPARAM children) {
+  reinterpret_cast<std::vector<HWND>*>(children)->push_back(window);
+  return TRUE;
+}
+
+TEST_F(ExportsTest, DialogFaceFollowsThePlatform_OnTheFormAndEveryControl) {
+  const std::string expected = test::ExpectedDialogFace();
+  ConfigureAs(plugin_, [&](User& u) {
+    EXPECT_EQ(FaceOf(u.Dialog), expected) << "the form";
+    std::vector<HWND> children;
+    EnumChildWindows(u.Dialog, &CollectChild, reinterpret_cast<LPARAM>(&children));
+    EXPECT_GE(children.size(), 8u) << "group box, label, three check boxes, list, two buttons";
+    for (HWND child : children) {
+      char className[64] = "";
+      char text[128] = "";
+      GetClassNameA(child, className, sizeof className);
+      GetWindowTextA(child, text, sizeof text);
+      EXPECT_EQ(FaceOf(child), expected) << className << " \"" << text << "\"";
+    }
+    u.Click("Cancel");
+  });
 }
 
 TEST_F(ExportsTest, ConfigureBeforeInitialize_StartsDisabledAndSavesForTheEmptyUser) {

@@ -42,23 +42,58 @@ bool KeyDown(int key) noexcept {
   return (::GetKeyState(key) & 0x8000) != 0;
 }
 
+// The activation-context functions arrived with Windows XP. They are looked up, not imported, so
+// that the module loads on Windows 2000 too, where the dialog then runs unthemed, as it does
+// when the manifest resource is missing.
+struct ActivationApi {
+  decltype(&::CreateActCtxA) Create;
+  decltype(&::ActivateActCtx) Activate;
+  decltype(&::DeactivateActCtx) Deactivate;
+  decltype(&::ReleaseActCtx) Release;
+};
+
+template <typename Function>
+Function Lookup(HMODULE module, const char* name) noexcept {
+  // Through the one function type that converts to every other without a warning.
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
+ActivationApi Activation() noexcept {
+  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  if (kernel == nullptr) return {};
+  return {Lookup<decltype(&::CreateActCtxA)>(kernel, "CreateActCtxA"),
+          Lookup<decltype(&::ActivateActCtx)>(kernel, "ActivateActCtx"),
+          Lookup<decltype(&::DeactivateActCtx)>(kernel, "DeactivateActCtx"),
+          Lookup<decltype(&::ReleaseActCtx)>(kernel, "ReleaseActCtx")};
+}
+
 // Activates the module's themed-controls context for a scope; nothing when there is none.
 class ActivationScope {
  public:
-  explicit ActivationScope(HANDLE context) noexcept {
-    if (context != INVALID_HANDLE_VALUE && !::ActivateActCtx(context, &cookie_)) cookie_ = 0;
+  explicit ActivationScope(HANDLE context) noexcept : deactivate_(Activation().Deactivate) {
+    const auto activate = Activation().Activate;
+    if (context == INVALID_HANDLE_VALUE || activate == nullptr || deactivate_ == nullptr ||
+        !activate(context, &cookie_)) {
+      cookie_ = 0;
+    }
   }
   ~ActivationScope() {
-    if (cookie_ != 0) ::DeactivateActCtx(0, cookie_);
+    if (cookie_ != 0) deactivate_(0, cookie_);
   }
   ActivationScope(const ActivationScope&) = delete;
   ActivationScope& operator=(const ActivationScope&) = delete;
 
  private:
+  decltype(&::DeactivateActCtx) deactivate_;
   ULONG_PTR cookie_ = 0;
 };
 
 HANDLE CreateThemeContext() noexcept {
+  const ActivationApi api = Activation();
+  if (api.Create == nullptr || api.Activate == nullptr || api.Deactivate == nullptr ||
+      api.Release == nullptr) {
+    return INVALID_HANDLE_VALUE;
+  }
   char path[MAX_PATH];
   if (::GetModuleFileNameA(ThisModule(), path, MAX_PATH) == 0) return INVALID_HANDLE_VALUE;
   ACTCTXA context{};
@@ -67,7 +102,7 @@ HANDLE CreateThemeContext() noexcept {
   context.lpSource = path;
   context.hModule = ThisModule();
   context.lpResourceName = MAKEINTRESOURCEA(kManifestId);
-  return ::CreateActCtxA(&context);
+  return api.Create(&context);
 }
 
 HFONT CreateFace(int height, const char* face) noexcept {
@@ -613,7 +648,10 @@ void TForm::DestroyWindows() noexcept {
   // Unregistered with the last form of the class (before that, the call fails), so that no class
   // outlives the module's code.
   ::UnregisterClassA(layout_.Name, ThisModule());
-  if (windows_->themeContext != INVALID_HANDLE_VALUE) ::ReleaseActCtx(windows_->themeContext);
+  const auto release = Activation().Release;
+  if (windows_->themeContext != INVALID_HANDLE_VALUE && release != nullptr) {
+    release(windows_->themeContext);
+  }
   delete windows_;
   windows_ = nullptr;
 }
