@@ -118,6 +118,9 @@ struct TForm::Windows {
   HWND defaultButton = nullptr;  // the layout's default button, if it has one
   HWND defaultLook = nullptr;    // the push button drawn as the default one
   std::exception_ptr error;      // thrown by a handler inside the window procedure
+  bool looping = false;          // the modal loop runs
+  bool inLoopDispatch = false;   // the loop itself is handing a message on
+  bool wakePosted = false;       // the loop has been woken for the result
 
   explicit Windows(TForm& owning) : owner(owning) {}
 
@@ -134,6 +137,8 @@ struct TForm::Windows {
   void MoveFocus(bool backwards) noexcept;
   bool DialogKey(const MSG& message);
   void Guarded(void (*action)(TForm&, std::size_t, int), std::size_t index, int value) noexcept;
+  void Destroyed() noexcept;
+  void WakeForResult() noexcept;
 };
 
 namespace {
@@ -323,6 +328,7 @@ void TForm::Windows::Refont() {
 
 // The controls show their state: enabled, checked, selected.
 void TForm::Windows::Sync() noexcept {
+  if (formWindow == nullptr) return;  // destroyed: nothing left to show
   const FormLayout& layout = owner.layout_;
   for (std::size_t index = 0; index < layout.Controls.size(); ++index) {
     const TControl& state = owner.Control(index);
@@ -395,7 +401,7 @@ void TForm::Windows::MoveFocus(bool backwards) noexcept {
 // Tab, Enter and Escape for the form's windows. Enter and Escape are dialog keys only with Shift,
 // Ctrl and Alt released and every drop-down list closed; a modified one is dropped.
 bool TForm::Windows::DialogKey(const MSG& message) {
-  if (message.message != WM_KEYDOWN) return false;
+  if (message.message != WM_KEYDOWN || formWindow == nullptr) return false;
   if (message.hwnd != formWindow && ::GetParent(message.hwnd) != formWindow) return false;
   const bool shift = KeyDown(VK_SHIFT);
   const bool ctrl = KeyDown(VK_CONTROL);
@@ -456,13 +462,50 @@ LRESULT CALLBACK TForm::Windows::Procedure(HWND window, UINT message, WPARAM wpa
   if (self == nullptr || self->formWindow != window) {
     return ::DefWindowProcA(window, message, wparam, lparam);
   }
-  return self->Handle(message, wparam, lparam);
+  if (message == WM_NCDESTROY) {
+    // The last message the form's window gets, whoever destroys it.
+    ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    self->Destroyed();
+    return ::DefWindowProcA(window, message, wparam, lparam);
+  }
+  const LRESULT result = self->Handle(message, wparam, lparam);
+  self->WakeForResult();
+  return result;
+}
+
+// The form's window is gone: its controls went with it. A loop that still runs ends with Cancel
+// and touches none of them again.
+void TForm::Windows::Destroyed() noexcept {
+  formWindow = nullptr;
+  controls.assign(controls.size(), nullptr);
+  tabOrder.clear();
+  focus = defaultButton = defaultLook = nullptr;
+  if (looping) owner.ModalResult = kDialogResultCancel;
+  WakeForResult();
+}
+
+// A result set inside a message the loop did not hand on itself (one sent by another thread, or
+// from inside the system's message retrieval) is not seen until the retrieval returns: an empty
+// message ends the wait at once, as the system's own dialogs do.
+void TForm::Windows::WakeForResult() noexcept {
+  if (!looping || inLoopDispatch || wakePosted || owner.ModalResult == 0) return;
+  wakePosted = ::PostThreadMessageA(::GetCurrentThreadId(), WM_NULL, 0, 0) != FALSE;
 }
 
 LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_COMMAND: {
       const int index = IndexOf(reinterpret_cast<HWND>(lparam));
+      if (index < 0 && lparam == 0 && (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL)) {
+        // IDOK and IDCANCEL, as another program asks any dialog to end: the default or the
+        // cancel button is clicked, as Enter or Escape would.
+        const int button = FindOption(LOWORD(wparam) == IDOK ? kDefaultButton : kCancelButton);
+        if (button >= 0 && ::IsWindowEnabled(controls[static_cast<std::size_t>(button)])) {
+          Guarded([](TForm& target, std::size_t at, int) { target.Click(at); },
+                  static_cast<std::size_t>(button), 0);
+        }
+        return 0;
+      }
       if (index < 0) break;
       const auto position = static_cast<std::size_t>(index);
       const ControlKind kind = owner.layout_.Controls[position].Kind;
@@ -503,6 +546,8 @@ LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void TForm::Create() {
+  // One set of windows per form: a second call is refused, so the first set is never lost.
+  if (windows_ != nullptr) return;
   windows_ = new Windows(*this);
   windows_->themeContext = CreateThemeContext();
   {
@@ -518,6 +563,7 @@ namespace {
 struct ThreadWindows {
   HWND except;
   std::vector<HWND> windows;
+  bool complete = true;  // false when memory ran out before every window was seen
 };
 
 BOOL CALLBACK CollectEnabled(HWND window, LPARAM context) {
@@ -526,6 +572,7 @@ BOOL CALLBACK CollectEnabled(HWND window, LPARAM context) {
     try {
       collected->windows.push_back(window);
     } catch (...) {
+      collected->complete = false;
       return FALSE;
     }
   }
@@ -535,6 +582,7 @@ BOOL CALLBACK CollectEnabled(HWND window, LPARAM context) {
 }  // namespace
 
 int TForm::ShowModal() {
+  if (windows_ == nullptr || windows_->formWindow == nullptr) return kDialogResultCancel;
   Windows& windows = *windows_;
   HWND form = windows.formWindow;
   ActivationScope themed(windows.themeContext);
@@ -543,9 +591,12 @@ int TForm::ShowModal() {
   windows.Sync();
 
   // Every visible, enabled top-level window of this thread takes no input while the form runs.
+  // All of them or none: a partial list would leave the rest usable, so memory running out
+  // while it is made shows nothing.
   ThreadWindows disabled{form, {}};
   disabled.windows.reserve(16);
   ::EnumThreadWindows(::GetCurrentThreadId(), &CollectEnabled, reinterpret_cast<LPARAM>(&disabled));
+  if (!disabled.complete) throw std::bad_alloc();
   for (HWND window : disabled.windows) ::EnableWindow(window, FALSE);
   HWND activeBefore = ::GetActiveWindow();
 
@@ -556,9 +607,13 @@ int TForm::ShowModal() {
   const int height = rect.bottom - rect.top;
   const int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  windows.looping = true;
+  windows.wakePosted = false;
   ::SetWindowPos(form, HWND_TOP, left, top, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
-  ::SetActiveWindow(form);
-  if (windows.IndexOf(::GetFocus()) < 0) ::SetFocus(windows.focus);
+  if (windows.formWindow != nullptr) ::SetActiveWindow(form);
+  if (windows.formWindow != nullptr && windows.IndexOf(::GetFocus()) < 0) {
+    ::SetFocus(windows.focus);
+  }
 
   MSG message{};
   while (ModalResult == 0) {
@@ -573,24 +628,35 @@ int TForm::ShowModal() {
       ModalResult = kDialogResultCancel;
       break;
     }
+    windows.inLoopDispatch = true;
     if (!windows.DialogKey(message)) {
       ::TranslateMessage(&message);
       ::DispatchMessageA(&message);
     }
+    windows.inLoopDispatch = false;
+    if (windows.formWindow == nullptr) break;  // destroyed: the result is Cancel
     HWND focused = ::GetFocus();
     if (windows.IndexOf(focused) >= 0) {
       windows.ShowDefaultOn(windows.IsPushButton(focused) ? focused : windows.defaultButton);
     }
   }
+  windows.looping = false;
 
   for (HWND window : disabled.windows) {
     if (::IsWindow(window)) ::EnableWindow(window, TRUE);
   }
-  if (::GetActiveWindow() == form && activeBefore != nullptr && ::IsWindow(activeBefore)) {
+  // The window active before is active again if the form still was, or if the form is gone and
+  // took the activation with it.
+  const bool destroyed = windows.formWindow == nullptr;
+  HWND active = ::GetActiveWindow();
+  if ((destroyed ? active == nullptr || active == form : active == form) &&
+      activeBefore != nullptr && activeBefore != form && ::IsWindow(activeBefore)) {
     ::SetActiveWindow(activeBefore);
   }
-  ::SetWindowPos(form, nullptr, 0, 0, 0, 0,
-                 SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  if (!destroyed) {
+    ::SetWindowPos(form, nullptr, 0, 0, 0, 0,
+                   SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   if (windows.error) std::rethrow_exception(std::exchange(windows.error, nullptr));
   return ModalResult;
 }
