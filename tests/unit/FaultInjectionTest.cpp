@@ -140,7 +140,7 @@ class FaultInjectionTest : public PluginTest {
     ModuleStart(kModule);
     got.Initialized = PluginInitialize(kUser);
     got.Loaded = ModuleSettings;
-    got.RecordMapped = HookRecView != nullptr;
+    got.RecordMapped = static_cast<bool>(HookRecView);
     got.HeldBetween += system_.Registry.OpenKeys() + system_.OpenForms;
     got.KeyResult =
         system_.DeliverKey(0, kVkEscape, static_cast<platform::LParam>(kKeyReleasedFlag));
@@ -172,8 +172,8 @@ class FaultInjectionTest : public PluginTest {
     EXPECT_EQ(system_.OpenForms, 0);
     EXPECT_TRUE(system_.Hooks.empty());
     EXPECT_EQ(frmConfig, nullptr);
-    EXPECT_EQ(HookRecView, nullptr);
-    EXPECT_EQ(HookRecMapping, platform::Mapping::None);
+    EXPECT_EQ(HookRecView.Get(), nullptr);
+    EXPECT_EQ(HookRecMapping.Get(), platform::Mapping::None);
   }
 
   // The Escape release in a conversation window, as the settings and the hook decide it.

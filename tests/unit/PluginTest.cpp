@@ -122,7 +122,7 @@ TEST_F(LifeCycleTest, PublishInfoAndUnload) {
   ModuleUnload();
   EXPECT_TRUE(UserKey.empty());
   EXPECT_TRUE(PluginDisplayName.empty());
-  EXPECT_EQ(HookRecView, nullptr);
+  EXPECT_EQ(HookRecView.Get(), nullptr);
   ModuleStart(kModule);  // as the next load
 }
 

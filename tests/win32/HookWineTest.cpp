@@ -7,6 +7,7 @@
 #include <string>
 
 #include "KeyProbe.hpp"
+#include "plugin/HookInstall.hpp"
 #include "plugin/HookRecord.hpp"
 #include "plugin/ModuleState.hpp"
 #include "uConstants.hpp"
