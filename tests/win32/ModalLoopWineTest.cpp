@@ -86,7 +86,7 @@ class ModalLoopTest : public testing::Test {
 };
 
 // Shows a created form modally while `act` runs on a second thread once the dialog is up.
-int ShowWith(TfrmConfig& form, const std::function<void(User&)>& act) {
+int ShowWith(TfrmConfig& form, const std::function<void(const User&)>& act) {
   User user;
   user.DialogThread = GetCurrentThreadId();
   std::thread driver([&] {
@@ -110,18 +110,19 @@ int ShowWith(TfrmConfig& form, const std::function<void(User&)>& act) {
 TEST_F(ModalLoopTest, SentMessagesFromAnotherThreadEndTheDialogWithinASecond) {
   const struct {
     const char* Name;
-    std::function<void(User&)> Send;
+    std::function<void(const User&)> Send;
     int Result;
   } rows[] = {
-      {"WM_CLOSE", [](User& u) { SendMessageA(u.Dialog, WM_CLOSE, 0, 0); }, kDialogResultCancel},
+      {"WM_CLOSE", [](const User& u) { SendMessageA(u.Dialog, WM_CLOSE, 0, 0); },
+       kDialogResultCancel},
       {"BM_CLICK Cancel",
-       [](User& u) { SendMessageA(u.Child("Button", "Cancel"), BM_CLICK, 0, 0); },
+       [](const User& u) { SendMessageA(u.Child("Button", "Cancel"), BM_CLICK, 0, 0); },
        kDialogResultCancel},
-      {"BM_CLICK OK", [](User& u) { SendMessageA(u.Child("Button", "OK"), BM_CLICK, 0, 0); },
+      {"BM_CLICK OK", [](const User& u) { SendMessageA(u.Child("Button", "OK"), BM_CLICK, 0, 0); },
        kDialogResultOK},
-      {"WM_COMMAND IDCANCEL", [](User& u) { SendMessageA(u.Dialog, WM_COMMAND, IDCANCEL, 0); },
-       kDialogResultCancel},
-      {"WM_COMMAND IDOK", [](User& u) { SendMessageA(u.Dialog, WM_COMMAND, IDOK, 0); },
+      {"WM_COMMAND IDCANCEL",
+       [](const User& u) { SendMessageA(u.Dialog, WM_COMMAND, IDCANCEL, 0); }, kDialogResultCancel},
+      {"WM_COMMAND IDOK", [](const User& u) { SendMessageA(u.Dialog, WM_COMMAND, IDOK, 0); },
        kDialogResultOK},
   };
   for (const auto& row : rows) {
@@ -129,7 +130,7 @@ TEST_F(ModalLoopTest, SentMessagesFromAnotherThreadEndTheDialogWithinASecond) {
     TfrmConfig form;
     form.Create();
     ULONGLONG elapsed = 0;
-    const int result = ShowWith(form, [&](User& u) {
+    const int result = ShowWith(form, [&](const User& u) {
       ASSERT_TRUE(WaitFor([&] { return Drawn(u.Dialog); }));
       const ULONGLONG sent = GetTickCount64();
       row.Send(u);
@@ -215,7 +216,7 @@ TEST_F(ModalLoopTest, CreatedTwice_KeepsOneSetOfWindows) {
     form.Create();
     EXPECT_EQ(FormWindows(), 1) << "the second call is refused";
     EXPECT_EQ(FindWindowA(kConfigLayout.Name, kConfigCaption), first);
-    EXPECT_EQ(ShowWith(form, [](User& u) { SendMessageA(u.Dialog, WM_CLOSE, 0, 0); }),
+    EXPECT_EQ(ShowWith(form, [](const User& u) { SendMessageA(u.Dialog, WM_CLOSE, 0, 0); }),
               kDialogResultCancel);
   }
   // TearDown: no window and no class left.
@@ -278,8 +279,9 @@ TEST_F(ModalLoopTest, OutOfMemoryWhileCollectingTheWindowsLeavesNoneDisabled) {
 TEST_F(ModalLoopTest, QuitDuringTheDialogEndsItAndIsPostedAgain) {
   TfrmConfig form;
   form.Create();
-  EXPECT_EQ(ShowWith(form, [](User& u) { PostThreadMessageA(u.DialogThread, WM_QUIT, 7, 0); }),
-            kDialogResultCancel);
+  EXPECT_EQ(
+      ShowWith(form, [](const User& u) { PostThreadMessageA(u.DialogThread, WM_QUIT, 7, 0); }),
+      kDialogResultCancel);
   MSG quit{};
   ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(quit.wParam, 7u);
@@ -291,7 +293,7 @@ TEST_F(ModalLoopTest, ReactivatedTheFocusReturnsToItsControl) {
   TfrmConfig form;
   form.Create();
   form.Settings = {1, MinimizeIMWindow, 0};
-  ShowWith(form, [](User& u) {
+  ShowWith(form, [](const User& u) {
     ASSERT_TRUE(u.Tab());
     ASSERT_TRUE(u.Tab());
     ASSERT_EQ(u.FocusName(), "Minimize Messenger main window too");
@@ -315,7 +317,7 @@ TEST_F(ModalLoopTest, DefaultButtonLookFollowsTheFocus) {
   TfrmConfig form;
   form.Create();
   form.Settings = {1, MinimizeIMWindow, 0};
-  ShowWith(form, [&](User& u) {
+  ShowWith(form, [&](const User& u) {
     HWND ok = u.Child("Button", "OK");
     HWND cancel = u.Child("Button", "Cancel");
     const struct {
