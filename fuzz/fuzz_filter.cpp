@@ -18,6 +18,7 @@
 #include "FakePlatform.hpp"
 #include "FuzzInput.hpp"
 #include "plugin/EscapeFilter.hpp"
+#include "plugin/HookInstall.hpp"
 #include "plugin/HookRecord.hpp"
 #include "plugin/KeyboardHook.hpp"
 #include "plugin/ModuleState.hpp"
@@ -117,8 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   FakeSystem& system = FakeSystem::Get();
   system.Reset();
-  tovrel::HookRecView = nullptr;
-  tovrel::HookRecMapping = platform::Mapping::None;
+  // The fake system was reset: whatever an earlier run held is forgotten, not released.
+  static_cast<void>(tovrel::HookRecView.Release());
+  static_cast<void>(tovrel::HookRecMapping.Release());
   tovrel::ModuleSettings = settings;
   Require(tovrel::InstallHook(), "the hook installs");
   const platform::HookHandle hook = system.MappingWord(tovrel::HookRecMappingName().Text);

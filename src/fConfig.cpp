@@ -6,14 +6,13 @@
 #include <vector>
 
 #include "AnsiText.hpp"
-#include "platform/Owned.hpp"
 #include "platform/platform.hpp"
 
 namespace tovrel {
 
 namespace {
 
-using OwnedRegKey = platform::Owned<platform::RegKey, &platform::CloseRegistryKey>;
+using platform::OwnedRegKey;
 
 constexpr char kHostRegistryRoot[] = "Software\\Quorvel\\MsgPlus2";
 

@@ -3,14 +3,13 @@
 #include <string>
 
 #include "AnsiText.hpp"
-#include "platform/Owned.hpp"
 #include "platform/platform.hpp"
 
 namespace tovrel {
 
 namespace {
 
-using OwnedRegKey = platform::Owned<platform::RegKey, &platform::CloseRegistryKey>;
+using platform::OwnedRegKey;
 
 constexpr std::u16string_view kHostRoot = u"\\Software\\Quorvel\\MsgPlus2\\";
 constexpr std::u16string_view kPluginsLevel = u"\\Preferences\\Plugins\\";

@@ -5,6 +5,7 @@
 
 #include "FakePlatform.hpp"
 #include "PassThroughHook.hpp"
+#include "plugin/HookInstall.hpp"
 #include "plugin/HookRecord.hpp"
 #include "plugin/KeyboardHook.hpp"
 #include "plugin/ModuleState.hpp"
@@ -84,8 +85,9 @@ HookScene::HookScene(const HookPath& path, std::size_t events) : path_(path) {
   system.NextHookCalls.reserve(events + 1);
   system.Messages.reserve(events + 1);
   system.NextHookResult = kNextHookResult;
-  HookRecView = nullptr;
-  HookRecMapping = platform::Mapping::None;
+  // The fake system was reset: whatever an earlier run held is forgotten, not released.
+  static_cast<void>(HookRecView.Release());
+  static_cast<void>(HookRecMapping.Release());
   ModuleSettings = path.Settings;
   Require(InstallHook(), path.Id, "the hook installs");
   PassThroughHandle = HookRecView->HookHandle;

@@ -1,11 +1,15 @@
-// One small move-only owner for every kind of handle: closed on every path, the failure path
-// included, by construction rather than by care.
+// One small move-only owner for the handles the module holds: registry keys, the hook record's
+// mapping and view, the keyboard hook, and the window toolkit's fonts, device contexts,
+// activation contexts and their activations, window class and form window. Each is released on
+// every path, the failure path included, by construction rather than by care.
 #pragma once
 
+#include <type_traits>
 #include <utility>
 
 namespace tovrel::platform {
 
+// `Close` releases a handle that is not `Empty`; it is called exactly once for each handle held.
 template <typename Handle, void (*Close)(Handle) noexcept, Handle Empty = Handle{}>
 class Owned {
  public:
@@ -24,15 +28,19 @@ class Owned {
   ~Owned() { Reset(); }
 
   Handle Get() const noexcept { return handle_; }
+  Handle operator->() const noexcept requires std::is_pointer_v<Handle> { return handle_; }
   explicit operator bool() const noexcept { return handle_ != Empty; }
   // For out-parameters: releases what is held and hands out the slot.
   Handle* Put() noexcept {
     Reset();
     return &handle_;
   }
-  void Reset() noexcept {
-    if (handle_ != Empty) Close(std::exchange(handle_, Empty));
+  void Reset(Handle handle = Empty) noexcept {
+    const Handle old = std::exchange(handle_, handle);
+    if (old != Empty) Close(old);
   }
+  // Gives the handle up without releasing it: someone else owns it from now on.
+  [[nodiscard]] Handle Release() noexcept { return std::exchange(handle_, Empty); }
 
  private:
   Handle handle_ = Empty;

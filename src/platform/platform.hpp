@@ -2,11 +2,15 @@
 //
 // The Win32 build implements them in platform/win32 (the only code that sees <windows.h>); the
 // native build links a fake of them instead, so everything above this layer builds and is tested
-// on any host. Each operation is a thin pass-through: no policy lives here.
+// on any host. Each operation is one system call in the project's types: handles become numbers,
+// the predefined root key is translated, a failed open hands back None. Every decision (what to
+// retry, what to ignore, when to release) is made above this layer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/Owned.hpp"
 
 #if defined(_WIN32)
 #define TOVREL_WINAPI __stdcall
@@ -97,5 +101,11 @@ void CloseRegistryKey(RegKey key) noexcept;
 // Both return the number of units written, or with outSize 0 the number needed; 0 on failure.
 int WideToAnsi(const char16_t* text, int length, char* out, int outSize) noexcept;
 int AnsiToWide(const char* text, int length, char16_t* out, int outSize) noexcept;
+
+// Owners of the handles above that the module releases.
+using OwnedRegKey = Owned<RegKey, &CloseRegistryKey>;
+using OwnedMapping = Owned<Mapping, &CloseMapping>;
+// A keyboard hook registration: unhooked when its owner lets it go.
+using OwnedHook = Owned<HookHandle, &Unhook>;
 
 }  // namespace tovrel::platform

@@ -1,7 +1,7 @@
-// The per-process hook record and the installation and removal of the keyboard hook.
-//
-// The hook handle lives in a small named mapping, one per process, rather than in a module
-// variable: a later load of the module in the same process finds the record of an earlier one.
+// The per-process hook record: the keyboard hook's handle in a small named mapping, one per
+// process, rather than in a module variable, so that a later load of the module in the same
+// process finds the record of an earlier one. The hook callback reads it; the installation
+// (plugin/HookInstall) writes it.
 #pragma once
 
 #include <cstdint>
@@ -23,20 +23,18 @@ struct MappingName {
   std::string_view View() const noexcept { return Text; }
 };
 
+void UnmapHookRec(HookRec* view) noexcept;
+using OwnedHookRecView = platform::Owned<HookRec*, &UnmapHookRec>;
+
 // The mapping handle InstallHook obtained, held until RemoveHook or the detach step closes it.
-extern platform::Mapping HookRecMapping;
+extern platform::OwnedMapping HookRecMapping;
 // The record as mapped into this load of the module; non-null means a record is mapped.
-extern HookRec* HookRecView;
+extern OwnedHookRecView HookRecView;
 
 MappingName HookRecMappingName() noexcept;
 
-// Maps the record and installs the keyboard hook on the calling thread. False when this load
-// already has a record mapped or the record cannot be created or mapped.
-bool InstallHook() noexcept;
-
-// Removes the hook the record names, clears it and releases the record. False when no record
-// was mapped.
-bool RemoveHook() noexcept;
+// Releases this load's hold on the record: the view, then the mapping handle, if it holds one.
+void ReleaseHookRec() noexcept;
 
 // The library notification: 1 (process attach) maps an existing record of this process, 0
 // (process detach) releases this load's hold on the record. Other reasons are ignored.

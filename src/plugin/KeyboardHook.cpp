@@ -14,7 +14,7 @@ namespace {
 // The handle the next hook in the chain is called with: the record's, or 0 should this load have
 // lost its record while the hook still runs.
 platform::HookHandle StoredHookHandle() noexcept {
-  return HookRecView != nullptr ? HookRecView->HookHandle : 0;
+  return HookRecView ? HookRecView->HookHandle : 0;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "AnsiText.hpp"
+#include "plugin/HookInstall.hpp"
 #include "plugin/HookRecord.hpp"
 #include "plugin/ModuleState.hpp"
 #include "toolkit/Form.hpp"

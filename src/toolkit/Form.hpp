@@ -101,9 +101,13 @@ class TForm {
 
   // Builds the form's windows from the layout, scaled to the screen, and then runs the create
   // handler. Throws std::bad_alloc when the windows cannot be made; the destructor cleans up.
+  // A form is created once: a second call does nothing.
   void Create();
   // Runs the show handler, shows the form modally on the calling thread and returns once a
-  // result is set. The form is hidden again on return.
+  // result is set, at once even when it is set inside a message another thread sent. The form
+  // is hidden again on return. A form whose window is destroyed while it runs ends with Cancel;
+  // so does a form without windows. Throws std::bad_alloc, with no window disabled, when memory
+  // runs out before the form is shown.
   int ShowModal();
 
   // A click on a control, as by the user: a check box's state flips first.

@@ -16,6 +16,7 @@ std::uint32_t OsPlatformId() noexcept {
 
 void TForm::Create() {
   fake::FakeSystem& system = fake::FakeSystem::Get();
+  if (windows_ != nullptr) return;  // created once
   if (system.ConsumeFailure(fake::Op::CreateForm)) throw std::bad_alloc();
   windows_ = new Windows;
   ++system.FormsCreated;
@@ -25,6 +26,7 @@ void TForm::Create() {
 
 int TForm::ShowModal() {
   fake::FakeSystem& system = fake::FakeSystem::Get();
+  if (windows_ == nullptr) return kDialogResultCancel;
   ++system.ShownForms;
   ModalResult = 0;
   Run(layout_.OnShow);

@@ -1,6 +1,7 @@
 #include "FakePlatform.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include <cstring>
 #include <string_view>
@@ -36,6 +37,13 @@ platform::Window FakeSystem::AddWindow(std::string className) {
   const auto window = static_cast<platform::Window>(nextId_++);
   windows_.emplace(window, std::move(className));
   return window;
+}
+
+platform::Window FakeSystem::QueryForeground() {
+  ++ForegroundQueries;
+  const platform::Window answer = foreground_;
+  if (std::exchange(activationPending_, false)) foreground_ = activateAfterQuery_;
+  return answer;
 }
 
 const std::string* FakeSystem::ClassOf(platform::Window window) const {
@@ -187,9 +195,7 @@ LResult CallNextHook(HookHandle hook, int code, WParam key, LParam flags) noexce
 }
 
 Window ForegroundWindow() noexcept {
-  FakeSystem& system = FakeSystem::Get();
-  ++system.ForegroundQueries;
-  return system.Foreground();
+  return FakeSystem::Get().QueryForeground();
 }
 
 int WindowClassName(Window window, char* buffer, int size) noexcept {

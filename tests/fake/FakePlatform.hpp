@@ -83,6 +83,14 @@ class FakeSystem {
   // --- windows ---
   platform::Window AddWindow(std::string className);
   void SetForeground(platform::Window window) { foreground_ = window; }
+  // Another thread activates `window` just after the next query of the foreground window has
+  // been answered, as can happen on Windows between two calls.
+  void ActivateAfterNextQuery(platform::Window window) {
+    activateAfterQuery_ = window;
+    activationPending_ = true;
+  }
+  // Answers the foreground query, then carries out an activation that was waiting for it.
+  platform::Window QueryForeground();
   platform::Window Foreground() const { return foreground_; }
   const std::string* ClassOf(platform::Window window) const;
   int ForegroundQueries = 0;
@@ -137,12 +145,15 @@ class FakeSystem {
   void Release(MappingObject* object);
   static std::size_t Index(Op op) { return static_cast<std::size_t>(op); }
 
-  // Arrays, not maps: counting a call never allocates, whatever the memory left.
+  // Counting a call never allocates, whatever the memory left: the counters are arrays, and the
+  // failures FailNext asked for are only looked up (a map's find allocates nothing).
   std::map<Op, int> failures_;
   std::array<int, kOpCount> countdowns_{};
   std::array<int, kOpCount> calls_{};
   std::map<platform::Window, std::string> windows_;
   platform::Window foreground_ = platform::Window::None;
+  platform::Window activateAfterQuery_ = platform::Window::None;
+  bool activationPending_ = false;
   std::uintptr_t nextId_ = 0x100;
   std::map<std::string, std::unique_ptr<MappingObject>> mappings_;
   std::map<std::uintptr_t, MappingObject*> mappingHandles_;

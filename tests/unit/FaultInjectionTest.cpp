@@ -3,7 +3,8 @@
 // Whatever fails, nothing crashes or escapes an entry point, nothing is left open, and the module
 // keeps its word: defaults for what cannot be read, a failed write skipped without stopping the
 // others, Initialize always true, Uninitialize true exactly when a record was mapped, Configure
-// changing nothing when the dialog cannot be made.
+// changing nothing when the dialog cannot be made. Which failure leads to which fallback is for
+// the tests of each part; here every run is held to the promises that hold for all of them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -29,7 +30,6 @@ using fake::RegOp;
 constexpr char kUser[] = "carol@example.org";
 // The host's profiles, in the registry's enumeration order; the user is one of them.
 constexpr const char* kProfiles[] = {"alice@example.org", "bob.smith@example.org", kUser};
-constexpr int kSaves = static_cast<int>(std::size(kProfiles)) + 1;  // each, then the user's own
 // The user's stored settings: each differs from its default, so a value that was not read shows.
 constexpr PluginSettings kStored{0, MinimizeIMWindow, 1};
 // The settings fields in the order they are read and written.
@@ -59,7 +59,7 @@ bool InOrderWithin(const std::vector<std::string>& items, const std::vector<std:
 // ends the program there, and this says where.
 char g_fault[64] = "none";
 
-// What the module promises for one run, before the effect of the injected fault.
+// What a run with nothing failing does.
 struct Model {
   PluginSettings Loaded = kStored;
   bool Record = true;  // a hook record is mapped
@@ -67,7 +67,6 @@ struct Model {
   bool Dialog = true;  // the dialog is made and shown
   // Whose settings are saved on OK: each profile, then the user's own.
   std::vector<std::string> Saves{std::begin(kProfiles), std::end(kProfiles)};
-  int SkippedWrite = -1;
 
   Model() { Saves.emplace_back(kUser); }
 
@@ -82,7 +81,6 @@ struct Model {
                          std::to_string(saved.*kFields[field]));
       }
     }
-    if (SkippedWrite >= 0) writes.erase(writes.begin() + SkippedWrite);
     return writes;
   }
 };
@@ -92,6 +90,7 @@ struct Outcome {
   bool Initialized = false;
   PluginSettings Loaded{};
   bool RecordMapped = false;
+  bool Hooked = false;
   platform::LResult KeyResult = -1;
   PluginSettings Configured{};
   bool Uninitialized = false;
@@ -140,7 +139,8 @@ class FaultInjectionTest : public PluginTest {
     ModuleStart(kModule);
     got.Initialized = PluginInitialize(kUser);
     got.Loaded = ModuleSettings;
-    got.RecordMapped = HookRecView != nullptr;
+    got.RecordMapped = static_cast<bool>(HookRecView);
+    got.Hooked = !system_.Hooks.empty();
     got.HeldBetween += system_.Registry.OpenKeys() + system_.OpenForms;
     got.KeyResult =
         system_.DeliverKey(0, kVkEscape, static_cast<platform::LParam>(kKeyReleasedFlag));
@@ -172,8 +172,8 @@ class FaultInjectionTest : public PluginTest {
     EXPECT_EQ(system_.OpenForms, 0);
     EXPECT_TRUE(system_.Hooks.empty());
     EXPECT_EQ(frmConfig, nullptr);
-    EXPECT_EQ(HookRecView, nullptr);
-    EXPECT_EQ(HookRecMapping, platform::Mapping::None);
+    EXPECT_EQ(HookRecView.Get(), nullptr);
+    EXPECT_EQ(HookRecMapping.Get(), platform::Mapping::None);
   }
 
   // The Escape release in a conversation window, as the settings and the hook decide it.
@@ -182,6 +182,32 @@ class FaultInjectionTest : public PluginTest {
     const platform::LResult expected = !model.Hook ? 0 : swallowed ? kSwallowResult : kPassedOn;
     EXPECT_EQ(got.KeyResult, expected);
     EXPECT_EQ(got.Minimized, swallowed && model.Loaded.ESCAction == MinimizeIMWindow);
+  }
+
+  // What every run keeps to, whatever failed in it: each value read is the stored one or its
+  // default, the key is treated as those settings say, and what is written is what a full run
+  // writes, in order, but possibly fewer.
+  void ExpectKeptItsWord(const Outcome& got) const {
+    ExpectNothingLeft(got);
+    EXPECT_TRUE(got.Initialized);
+    EXPECT_EQ(got.Uninitialized, got.RecordMapped);
+    EXPECT_TRUE(got.RecordMapped || !got.Hooked) << "a hook only with a record to hold it";
+    for (std::size_t field = 0; field < 3; ++field) {
+      const std::uint8_t value = got.Loaded.*kFields[field];
+      EXPECT_TRUE(value == kStored.*kFields[field] || value == kDefaultSettings.*kFields[field])
+          << kValueNames[field];
+    }
+    Model model;
+    model.Loaded = got.Loaded;
+    model.Hook = got.Hooked;
+    ExpectKey(got, model);
+    if (got.ShownForms == 0) {
+      EXPECT_EQ(got.Configured, got.Loaded) << "no dialog: nothing changes";
+      EXPECT_TRUE(got.Writes.empty());
+    } else {
+      EXPECT_EQ(got.Configured, model.Confirmed());
+      EXPECT_TRUE(InOrderWithin(got.Writes, model.Writes())) << "only writes a full run makes";
+    }
   }
 
   void Expect(const Outcome& got, const Model& model) const {
@@ -197,14 +223,11 @@ class FaultInjectionTest : public PluginTest {
   }
 };
 
-// One row per kind of failing call: how to fail its n-th call, how to count its calls, how many
-// calls a run makes, and what the module promises when that call fails.
+// One row per kind of failing call: how to fail its n-th call and how to count its calls.
 struct FaultKind {
   const char* Name;
   void (*Fail)(FakeSystem&, int n);
   int (*Calls)(const FakeSystem&);
-  int ExpectedCalls;
-  void (*Effect)(Model&, int n);
 };
 void PrintTo(const FaultKind& kind, std::ostream* out) {
   *out << kind.Name;
@@ -231,46 +254,17 @@ int SystemCalls(const FakeSystem& system) {
 }
 
 constexpr FaultKind kFaultKinds[] = {
-    // The user's key at Initialize, then one key per save.
-    {"CreateKey", FailRegistry<RegOp::CreateKey>, RegistryCalls<RegOp::CreateKey>, 1 + kSaves,
-     [](Model& m, int n) {
-       if (n == 1) {
-         m.Loaded = kDefaultSettings;
-       } else {
-         m.Saves.erase(m.Saves.begin() + (n - 2));
-       }
-     }},
-    // The host's root, to list the profiles: none is written, the user's own save still is.
-    // Then each profile's key, to see that it exists: that profile is passed over.
-    {"OpenKey", FailRegistry<RegOp::OpenKey>, RegistryCalls<RegOp::OpenKey>,
-     1 + static_cast<int>(std::size(kProfiles)),
-     [](Model& m, int n) {
-       if (n == 1) {
-         m.Saves = {kUser};
-       } else {
-         m.Saves.erase(m.Saves.begin() + (n - 2));
-       }
-     }},
-    {"QueryInfo", FailRegistry<RegOp::QueryInfo>, RegistryCalls<RegOp::QueryInfo>, 1,
-     [](Model& m, int) { m.Saves = {kUser}; }},
-    {"EnumKey", FailRegistry<RegOp::EnumKey>, RegistryCalls<RegOp::EnumKey>,
-     static_cast<int>(std::size(kProfiles)),
-     [](Model& m, int n) { m.Saves.erase(m.Saves.begin() + (n - 1)); }},
-    {"QueryValue", FailRegistry<RegOp::QueryValue>, RegistryCalls<RegOp::QueryValue>, 3,
-     [](Model& m, int n) { m.Loaded.*kFields[n - 1] = kDefaultSettings.*kFields[n - 1]; }},
-    {"SetValue", FailRegistry<RegOp::SetValue>, RegistryCalls<RegOp::SetValue>, 3 * kSaves,
-     [](Model& m, int n) { m.SkippedWrite = n - 1; }},
-    {"CreateMapping", FailSystem<Op::CreateMapping>, SystemCalls<Op::CreateMapping>, 1,
-     [](Model& m, int) { m.Record = m.Hook = false; }},
-    // At start, for a record of an earlier load: there is none either way.
-    {"OpenMapping", FailSystem<Op::OpenMapping>, SystemCalls<Op::OpenMapping>, 1,
-     [](Model&, int) {}},
-    {"MapView", FailSystem<Op::MapView>, SystemCalls<Op::MapView>, 1,
-     [](Model& m, int) { m.Record = m.Hook = false; }},
-    {"SetKeyboardHook", FailSystem<Op::SetKeyboardHook>, SystemCalls<Op::SetKeyboardHook>, 1,
-     [](Model& m, int) { m.Hook = false; }},
-    {"CreateForm", FailSystem<Op::CreateForm>, SystemCalls<Op::CreateForm>, 1,
-     [](Model& m, int) { m.Dialog = false; }},
+    {"CreateKey", FailRegistry<RegOp::CreateKey>, RegistryCalls<RegOp::CreateKey>},
+    {"OpenKey", FailRegistry<RegOp::OpenKey>, RegistryCalls<RegOp::OpenKey>},
+    {"QueryInfo", FailRegistry<RegOp::QueryInfo>, RegistryCalls<RegOp::QueryInfo>},
+    {"EnumKey", FailRegistry<RegOp::EnumKey>, RegistryCalls<RegOp::EnumKey>},
+    {"QueryValue", FailRegistry<RegOp::QueryValue>, RegistryCalls<RegOp::QueryValue>},
+    {"SetValue", FailRegistry<RegOp::SetValue>, RegistryCalls<RegOp::SetValue>},
+    {"CreateMapping", FailSystem<Op::CreateMapping>, SystemCalls<Op::CreateMapping>},
+    {"OpenMapping", FailSystem<Op::OpenMapping>, SystemCalls<Op::OpenMapping>},
+    {"MapView", FailSystem<Op::MapView>, SystemCalls<Op::MapView>},
+    {"SetKeyboardHook", FailSystem<Op::SetKeyboardHook>, SystemCalls<Op::SetKeyboardHook>},
+    {"CreateForm", FailSystem<Op::CreateForm>, SystemCalls<Op::CreateForm>},
 };
 
 class FailingCallTest : public FaultInjectionTest, public testing::WithParamInterface<FaultKind> {};
@@ -286,15 +280,16 @@ TEST_P(FailingCallTest, EachCallFailsInTurn) {
     Outcome got = Run();
     Collect(got);
     const bool failed = kind.Calls(system_) >= n;
-    Model model;
-    if (failed) kind.Effect(model, n);
     SCOPED_TRACE(failed ? g_fault : "no call left to fail");
-    Expect(got, model);
-    if (!failed) break;
+    ExpectKeptItsWord(got);
+    if (!failed) {
+      Expect(got, Model{});
+      break;
+    }
     ++injected;
   }
   RecordProperty("faults_injected", injected);
-  EXPECT_EQ(injected, kind.ExpectedCalls);
+  EXPECT_GT(injected, 0) << "the life cycle makes this call, and each of its calls failed in turn";
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, FailingCallTest, testing::ValuesIn(kFaultKinds),
@@ -319,21 +314,10 @@ TEST_F(FaultInjectionTest, OutOfMemoryFromEachAllocationOn) {
     Collect(got);
     SCOPED_TRACE(failed ? g_fault : "no allocation left to fail");
 
-    ExpectNothingLeft(got);
-    EXPECT_TRUE(got.Initialized);
+    ExpectKeptItsWord(got);
     EXPECT_TRUE(got.RecordMapped);
-    EXPECT_TRUE(got.Uninitialized);
+    EXPECT_TRUE(got.Hooked);
     EXPECT_TRUE(got.Loaded == kStored || got.Loaded == kDefaultSettings);
-    Model model;
-    model.Loaded = got.Loaded;
-    ExpectKey(got, model);
-    if (got.ShownForms == 0) {
-      EXPECT_EQ(got.Configured, got.Loaded) << "no dialog: nothing changes";
-      EXPECT_TRUE(got.Writes.empty());
-    } else {
-      EXPECT_EQ(got.Configured, model.Confirmed());
-      EXPECT_TRUE(InOrderWithin(got.Writes, model.Writes())) << "only writes a full run makes";
-    }
     if (!failed) {
       Expect(got, Model{});
       break;

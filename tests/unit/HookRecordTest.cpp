@@ -37,7 +37,7 @@ TEST_F(HookRecordTest, NameCarriesTheProcessIdInPlainDecimal) {
 
 TEST_F(HookRecordTest, FirstLoadThenInstall_HooksTheCallingThreadAndStoresTheHandle) {
   ModuleAttachDetach(kAttach);
-  EXPECT_EQ(HookRecView, nullptr) << "no record before the first install";
+  EXPECT_EQ(HookRecView.Get(), nullptr) << "no record before the first install";
 
   ASSERT_TRUE(InstallHook());
   ASSERT_EQ(system_.Hooks.size(), 1u);
@@ -60,7 +60,7 @@ TEST_F(HookRecordTest, RemoveUnhooksClearsAndReleasesTheRecord) {
   ASSERT_TRUE(InstallHook());
   ASSERT_TRUE(RemoveHook());
   EXPECT_TRUE(system_.Hooks.empty());
-  EXPECT_EQ(HookRecView, nullptr);
+  EXPECT_EQ(HookRecView.Get(), nullptr);
   EXPECT_FALSE(system_.MappingExists(RecordName())) << "this load was the record's only holder";
   EXPECT_TRUE(NothingOpen());
   EXPECT_FALSE(RemoveHook()) << "a second remove finds no record";
@@ -91,7 +91,7 @@ TEST_F(HookRecordTest, MappingFailuresLeaveNoRecordAndAllowARetry) {
   for (fake::Op op : {fake::Op::CreateMapping, fake::Op::MapView}) {
     system_.FailNext(op);
     EXPECT_FALSE(InstallHook());
-    EXPECT_EQ(HookRecView, nullptr);
+    EXPECT_EQ(HookRecView.Get(), nullptr);
     EXPECT_TRUE(system_.Hooks.empty());
     EXPECT_TRUE(NothingOpen()) << "a handle from a failed install is closed";
   }
@@ -106,7 +106,7 @@ TEST_F(HookRecordTest, ReloadAfterUninitializeInstallsAgain) {
 
   ModuleLoad{}.Enter();  // a new load of the module in the same process
   ModuleAttachDetach(kAttach);
-  EXPECT_EQ(HookRecView, nullptr) << "no stale record is found";
+  EXPECT_EQ(HookRecView.Get(), nullptr) << "no stale record is found";
   EXPECT_TRUE(InstallHook());
   EXPECT_EQ(system_.Hooks.size(), 1u);
 }
@@ -121,9 +121,9 @@ TEST_F(HookRecordTest, LoadWhileARecordExists_RecordOnly_DeclinesThenRemovesTheN
 
   second.Enter();  // a second copy of the module in the same process
   ModuleAttachDetach(kAttach);
-  ASSERT_NE(HookRecView, nullptr) << "the attach step maps the existing record";
+  ASSERT_NE(HookRecView.Get(), nullptr) << "the attach step maps the existing record";
   EXPECT_EQ(HookRecView->HookHandle, firstHook);
-  EXPECT_EQ(HookRecMapping, platform::Mapping::None) << "the view alone holds the record";
+  EXPECT_EQ(HookRecMapping.Get(), platform::Mapping::None) << "the view alone holds the record";
   EXPECT_FALSE(InstallHook());
   EXPECT_EQ(system_.Hooks.size(), 1u);
   EXPECT_TRUE(RemoveHook()) << "removes the hook the record names: the first copy's";
@@ -139,7 +139,7 @@ TEST_F(HookRecordTest, LoadWhileARecordExists_RecordOnly_DeclinesThenRemovesTheN
 TEST_F(HookRecordTest, DetachReleasesTheRecordButLeavesTheHook) {
   ASSERT_TRUE(InstallHook());
   ModuleAttachDetach(kDetach);
-  EXPECT_EQ(HookRecView, nullptr);
+  EXPECT_EQ(HookRecView.Get(), nullptr);
   EXPECT_EQ(system_.Hooks.size(), 1u) << "the host uninitializes before it unloads";
   EXPECT_TRUE(NothingOpen());
   system_.Hooks.clear();
@@ -147,9 +147,9 @@ TEST_F(HookRecordTest, DetachReleasesTheRecordButLeavesTheHook) {
 
 TEST_F(HookRecordTest, OtherReasonsAndRepeatedAttachChangeNothing) {
   ASSERT_TRUE(InstallHook());
-  HookRec* view = HookRecView;
+  HookRec* view = HookRecView.Get();
   for (std::uint32_t reason : {kAttach, 2u, 3u, 0xFFFFFFFFu}) ModuleAttachDetach(reason);
-  EXPECT_EQ(HookRecView, view);
+  EXPECT_EQ(HookRecView.Get(), view);
   EXPECT_EQ(system_.OpenMappingHandles(), 1);
   EXPECT_EQ(system_.MappedViews(), 1);
 }
@@ -164,7 +164,7 @@ TEST_F(HookRecordTest, EachProcessHasItsOwnRecord) {
   system_.ProcessId = 200;
   processB.Enter();
   ModuleAttachDetach(kAttach);
-  EXPECT_EQ(HookRecView, nullptr) << "process 200 finds no record of process 100";
+  EXPECT_EQ(HookRecView.Get(), nullptr) << "process 200 finds no record of process 100";
   ASSERT_TRUE(InstallHook());
   processB.Leave();
 

@@ -5,13 +5,15 @@
 
 #include "AllocationControl.hpp"
 #include "FakePlatform.hpp"
+#include "plugin/HookInstall.hpp"
 #include "plugin/HookRecord.hpp"
 #include "plugin/ModuleState.hpp"
 
 namespace tovrel {
 
 // The module-wide variables of one load of the module. Two loads in one process are two copies
-// of these; a test switches between them to act as one load or the other.
+// of these; a test switches between them to act as one load or the other. Switching hands the
+// handles over without releasing them: the load left keeps them for when it is entered again.
 struct ModuleLoad {
   PluginSettings Settings{0, 0, 0};
   platform::Mapping Mapping = platform::Mapping::None;
@@ -19,13 +21,15 @@ struct ModuleLoad {
 
   void Enter() const {
     ModuleSettings = Settings;
-    HookRecMapping = Mapping;
-    HookRecView = View;
+    static_cast<void>(HookRecMapping.Release());
+    static_cast<void>(HookRecView.Release());
+    HookRecMapping.Reset(Mapping);
+    HookRecView.Reset(View);
   }
   void Leave() {
     Settings = ModuleSettings;
-    Mapping = HookRecMapping;
-    View = HookRecView;
+    Mapping = HookRecMapping.Release();
+    View = HookRecView.Release();
   }
 };
 

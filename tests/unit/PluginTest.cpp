@@ -5,8 +5,10 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "PluginFixture.hpp"
+#include "uConstants.hpp"
 
 namespace tovrel {
 namespace {
@@ -39,13 +41,15 @@ class LifeCycleTest : public PluginTest {
   }
 };
 
-TEST_F(LifeCycleTest, StartSwitchesThreadNotificationsOffAndLeavesTheStateEmpty) {
-  ASSERT_EQ(system_.ThreadNotificationsOff.size(), 1u);
-  EXPECT_EQ(system_.ThreadNotificationsOff[0], kModule);
-  EXPECT_TRUE(UserKey.empty());
-  EXPECT_EQ(ModuleSettings, (PluginSettings{0, 0, 0}));
-  EXPECT_EQ(PluginDisplayName, "Tovrel plugin");
-  EXPECT_TRUE(system_.Hooks.empty());
+// Before Initialize the module filters nothing and names itself; the system sends it no thread
+// notifications.
+TEST_F(LifeCycleTest, StartedButNotInitialized_FiltersNothing) {
+  EXPECT_EQ(system_.ThreadNotificationsOff, std::vector<platform::Instance>{kModule});
+  system_.SetForeground(system_.AddWindow(kConversationWindowClass));
+  EXPECT_EQ(system_.DeliverKey(0, kVkEscape, 0), 0) << "no hook sees the key";
+  char name[20] = {};
+  EXPECT_TRUE(PluginPublishInfo(name));
+  EXPECT_STREQ(name, "Tovrel plugin");
 }
 
 TEST_F(LifeCycleTest, InitializeStoresTheUserLoadsTheSettingsAndHooksTheThread) {
@@ -109,21 +113,55 @@ TEST_F(LifeCycleTest, ConfigureWhenTheDialogCannotBeMade_ChangesNothingAndThrows
   EXPECT_EQ(ModuleSettings, kDefaultSettings);
 }
 
-TEST_F(LifeCycleTest, PublishInfoAndUnload) {
+TEST_F(LifeCycleTest, PublishInfoCopiesTheNameAndItsNulOnly) {
   char buffer[20];
   std::memset(buffer, '#', sizeof buffer);
   EXPECT_TRUE(PluginPublishInfo(buffer));
   EXPECT_STREQ(buffer, "Tovrel plugin");
   EXPECT_EQ(buffer[14], '#');
   EXPECT_FALSE(PluginPublishInfo(nullptr));
+}
 
-  PluginInitialize("carol");
-  PluginUninitialize();
+// A module unloaded and loaded again in the same process: the new load names itself, hooks the
+// thread and filters by the user's stored settings as the first one did; the first leaves no
+// record behind that would make the second decline.
+TEST_F(LifeCycleTest, UnloadedAndLoadedAgain_TheNewLoadWorksAsTheFirst) {
+  system_.Registry.SetDword(kCarol, "ESCAction", MinimizeIMWindow);
+  const platform::Window conversation = system_.AddWindow(kConversationWindowClass);
+  system_.SetForeground(conversation);
+  for (int load = 0; load < 2; ++load) {
+    SCOPED_TRACE(load);
+    if (load > 0) ModuleStart(kModule);
+    char name[20] = {};
+    EXPECT_TRUE(PluginPublishInfo(name));
+    EXPECT_STREQ(name, "Tovrel plugin");
+    EXPECT_TRUE(PluginInitialize("carol"));
+    system_.Messages.clear();
+    EXPECT_EQ(system_.DeliverKey(0, kVkEscape, static_cast<platform::LParam>(kKeyReleasedFlag)),
+              kSwallowResult);
+    ASSERT_EQ(system_.Messages.size(), 1u);
+    EXPECT_EQ(system_.Messages[0].Target, conversation);
+    EXPECT_TRUE(PluginUninitialize());
+    ModuleUnload();
+    EXPECT_TRUE(system_.Hooks.empty());
+    EXPECT_EQ(system_.OpenMappingHandles() + system_.MappedViews(), 0) << "nothing held";
+  }
+  ModuleStart(kModule);  // for TearDown, as the next load
+}
+
+// The host is relied on to uninitialize first: an unload without it releases the record but
+// leaves the hook, and the next load, finding no record, hooks the thread afresh.
+TEST_F(LifeCycleTest, UnloadedWithoutUninitialize_TheHookStays) {
+  EXPECT_TRUE(PluginInitialize("carol"));
   ModuleUnload();
-  EXPECT_TRUE(UserKey.empty());
-  EXPECT_TRUE(PluginDisplayName.empty());
-  EXPECT_EQ(HookRecView, nullptr);
-  ModuleStart(kModule);  // as the next load
+  EXPECT_EQ(system_.Hooks.size(), 1u) << "unloading does not unhook";
+  EXPECT_EQ(system_.OpenMappingHandles() + system_.MappedViews(), 0);
+  ModuleStart(kModule);
+  EXPECT_TRUE(PluginInitialize("carol"));
+  EXPECT_EQ(system_.Hooks.size(), 2u);
+  EXPECT_TRUE(PluginUninitialize());
+  EXPECT_EQ(system_.Hooks.size(), 1u) << "the new load removes its own hook only";
+  system_.Hooks.clear();
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "KeyProbe.hpp"
+#include "plugin/HookInstall.hpp"
 #include "plugin/HookRecord.hpp"
+#include "plugin/KeyboardHook.hpp"
 #include "plugin/ModuleState.hpp"
 #include "uConstants.hpp"
 
@@ -76,6 +78,28 @@ TEST_F(HookOnRealWindows, OtherKeysReachAConversationWindow) {
   EXPECT_TRUE(window.Log().Saw("down 65"));
   EXPECT_TRUE(window.Log().Saw("up 65"));
   EXPECT_FALSE(window.Minimized());
+}
+
+// Escape held down: the system repeats the press with bit 30 set (the key was down already). A
+// press repeated while the thread was busy comes as one event with a repeat count above 1; the
+// system makes those only from a real keyboard, so they are handed to the hook procedure
+// directly, on the real windows. Each is a press: only the release minimizes.
+TEST_F(HookOnRealWindows, AutoRepeatedPressesAreSwallowedAndNeverMinimize) {
+  ModuleSettings = {1, MinimizeIMWindow, 0};
+  ProbeWindow window(kConversationWindowClass);
+  ASSERT_TRUE(window.BringToFront());
+
+  ASSERT_TRUE(probe::SendKey(VK_ESCAPE, probe::KeyStroke::Press));
+  ASSERT_TRUE(probe::SendKey(VK_ESCAPE, probe::KeyStroke::Press)) << "repeated by the system";
+  ASSERT_TRUE(probe::SendKey(VK_ESCAPE, probe::KeyStroke::Press)) << "repeated by the system";
+  const auto scan = static_cast<LPARAM>(MapVirtualKeyA(VK_ESCAPE, 0)) << 16;
+  for (LPARAM repeats : {2, 3, 40}) {
+    EXPECT_EQ(KeyboardHookProc(HC_ACTION, VK_ESCAPE, 0x40000000 | scan | repeats), kSwallowResult);
+  }
+  EXPECT_FALSE(window.Minimized()) << "a repeated press counted as a release";
+  EXPECT_FALSE(window.Log().Saw("down 27")) << "every press is swallowed";
+  ASSERT_TRUE(probe::SendKey(VK_ESCAPE, probe::KeyStroke::Release));
+  EXPECT_TRUE(window.Minimized()) << "the release minimizes";
 }
 
 TEST_F(HookOnRealWindows, RecordIsANamedMappingHoldingTheHookHandle) {

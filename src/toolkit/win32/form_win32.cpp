@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Owned.hpp"
 #include "toolkit/Form.hpp"
 #include "uConstants.hpp"
 
@@ -67,72 +68,91 @@ ActivationApi Activation() noexcept {
           Lookup<decltype(&::ReleaseActCtx)>(kernel, "ReleaseActCtx")};
 }
 
-// Activates the module's themed-controls context for a scope; nothing when there is none.
-class ActivationScope {
- public:
-  explicit ActivationScope(HANDLE context) noexcept : deactivate_(Activation().Deactivate) {
-    const auto activate = Activation().Activate;
-    if (context == INVALID_HANDLE_VALUE || activate == nullptr || deactivate_ == nullptr ||
-        !activate(context, &cookie_)) {
-      cookie_ = 0;
-    }
-  }
-  ~ActivationScope() {
-    if (cookie_ != 0) deactivate_(0, cookie_);
-  }
-  ActivationScope(const ActivationScope&) = delete;
-  ActivationScope& operator=(const ActivationScope&) = delete;
+// The handles the toolkit holds, each with its owner.
+void DeleteFont(HFONT font) noexcept {
+  ::DeleteObject(font);
+}
+void DeleteMemoryDC(HDC dc) noexcept {
+  ::DeleteDC(dc);
+}
+void ReleaseScreenDC(HDC dc) noexcept {
+  ::ReleaseDC(nullptr, dc);
+}
+void ReleaseContext(HANDLE context) noexcept {
+  // Made only where the lookup found every function.
+  if (const auto release = Activation().Release) release(context);
+}
+void Deactivate(ULONG_PTR cookie) noexcept {
+  if (const auto deactivate = Activation().Deactivate) deactivate(0, cookie);
+}
+// Fails, and leaves the class, while another form of the class still has its window; the last
+// form to go unregisters it, so that no class outlives the module's code.
+void UnregisterFormClass(const char* name) noexcept {
+  ::UnregisterClassA(name, ThisModule());
+}
+void DestroyFormWindow(HWND window) noexcept {
+  ::DestroyWindow(window);
+}
 
- private:
-  decltype(&::DeactivateActCtx) deactivate_;
-  ULONG_PTR cookie_ = 0;
-};
+using OwnedFont = platform::Owned<HFONT, &DeleteFont>;
+using OwnedMemoryDC = platform::Owned<HDC, &DeleteMemoryDC>;
+using OwnedScreenDC = platform::Owned<HDC, &ReleaseScreenDC>;
+using OwnedActCtx = platform::Owned<HANDLE, &ReleaseContext>;  // null for none
+using OwnedActivation = platform::Owned<ULONG_PTR, &Deactivate>;
+using OwnedClass = platform::Owned<const char*, &UnregisterFormClass>;  // by its name
+using OwnedWindow = platform::Owned<HWND, &DestroyFormWindow>;
 
-HANDLE CreateThemeContext() noexcept {
+// Activates the module's themed-controls context until the owner goes; nothing when there is
+// none.
+OwnedActivation Activate(const OwnedActCtx& context) noexcept {
+  ULONG_PTR cookie = 0;
+  const auto activate = Activation().Activate;
+  if (!context || activate == nullptr || !activate(context.Get(), &cookie)) cookie = 0;
+  return OwnedActivation(cookie);
+}
+
+OwnedActCtx CreateThemeContext() noexcept {
   const ActivationApi api = Activation();
   if (api.Create == nullptr || api.Activate == nullptr || api.Deactivate == nullptr ||
       api.Release == nullptr) {
-    return INVALID_HANDLE_VALUE;
+    return {};
   }
   char path[MAX_PATH];
-  if (::GetModuleFileNameA(ThisModule(), path, MAX_PATH) == 0) return INVALID_HANDLE_VALUE;
+  if (::GetModuleFileNameA(ThisModule(), path, MAX_PATH) == 0) return {};
   ACTCTXA context{};
   context.cbSize = sizeof context;
   context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
   context.lpSource = path;
   context.hModule = ThisModule();
   context.lpResourceName = MAKEINTRESOURCEA(kManifestId);
-  return api.Create(&context);
+  HANDLE made = api.Create(&context);
+  return OwnedActCtx(made == INVALID_HANDLE_VALUE ? nullptr : made);
 }
 
-HFONT CreateFace(int height, const char* face) noexcept {
+OwnedFont CreateFace(int height, const char* face) noexcept {
   LOGFONTA font{};
   font.lfHeight = height;
   font.lfWeight = FW_NORMAL;
   font.lfCharSet = ANSI_CHARSET;
   CopyFaceName(font.lfFaceName, face);
-  return ::CreateFontIndirectA(&font);
+  return OwnedFont(::CreateFontIndirectA(&font));
 }
 
 // The extent of `text` drawn in `font`.
 SIZE TextExtent(HFONT font, const char* text) noexcept {
   SIZE size{};
-  HDC dc = ::CreateCompatibleDC(nullptr);
-  if (dc == nullptr) return size;
-  HGDIOBJ old = ::SelectObject(dc, font);
-  ::GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &size);
-  ::SelectObject(dc, old);
-  ::DeleteDC(dc);
+  const OwnedMemoryDC dc(::CreateCompatibleDC(nullptr));
+  if (!dc) return size;
+  HGDIOBJ old = ::SelectObject(dc.Get(), font);
+  ::GetTextExtentPoint32A(dc.Get(), text, static_cast<int>(std::strlen(text)), &size);
+  ::SelectObject(dc.Get(), old);
   return size;
 }
 
 // The height of "0" in `face` at a character height of `height`; 0 when it cannot be measured.
 int ZeroHeight(int height, const char* face) noexcept {
-  HFONT font = CreateFace(height, face);
-  if (font == nullptr) return 0;
-  const int zero = static_cast<int>(TextExtent(font, "0").cy);
-  ::DeleteObject(font);
-  return zero;
+  const OwnedFont font = CreateFace(height, face);
+  return font ? static_cast<int>(TextExtent(font.Get(), "0").cy) : 0;
 }
 
 }  // namespace
@@ -152,18 +172,30 @@ std::uint32_t OsPlatformId() noexcept {
 
 struct TForm::Windows {
   TForm& owner;
-  HWND formWindow = nullptr;   // the form's own
-  std::vector<HWND> controls;  // by layout position
+  // Released in the reverse order: the window (its controls go with it) before the font they
+  // use, the class and the context they were made in.
+  OwnedActCtx themeContext;
+  OwnedClass formClass;
+  OwnedFont font;
+  OwnedWindow formWindow;      // the form's own; null once destroyed
+  std::vector<HWND> controls;  // by layout position: children of the form's window
   std::vector<HWND> tabOrder;
-  HFONT font = nullptr;
-  int screenDensity = 96;  // the screen's pixels per inch
-  HANDLE themeContext = INVALID_HANDLE_VALUE;
+  int screenDensity = 96;        // the screen's pixels per inch
   HWND focus = nullptr;          // given back the focus when the form is activated again
   HWND defaultButton = nullptr;  // the layout's default button, if it has one
   HWND defaultLook = nullptr;    // the push button drawn as the default one
   std::exception_ptr error;      // thrown by a handler inside the window procedure
+  bool looping = false;          // the modal loop runs
+  bool inLoopDispatch = false;   // the loop itself is handing a message on
+  bool wakePosted = false;       // the loop has been woken for the result
 
   explicit Windows(TForm& owning) : owner(owning) {}
+  Windows(const Windows&) = delete;
+  Windows& operator=(const Windows&) = delete;
+  ~Windows() {
+    // The window's last messages, while it is destroyed, find no form to reach.
+    if (formWindow) ::SetWindowLongPtrA(formWindow.Get(), GWLP_USERDATA, 0);
+  }
 
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
@@ -178,6 +210,10 @@ struct TForm::Windows {
   void MoveFocus(bool backwards) noexcept;
   bool DialogKey(const MSG& message);
   void Guarded(void (*action)(TForm&, std::size_t, int), std::size_t index, int value) noexcept;
+  void Destroyed() noexcept;
+  void WakeForResult() noexcept;
+  void RunModalLoop();
+  void EndModal(const std::vector<HWND>& disabled, HWND activeBefore) noexcept;
 };
 
 namespace {
@@ -197,16 +233,17 @@ void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complex
 
   // The layout's font at the screen's density; then everything scales by the height of "0" in
   // the face the form will show its text in.
-  HDC screen = ::GetDC(nullptr);
-  const int density = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : 0;
-  if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+  const int density = [] {
+    const OwnedScreenDC screen(::GetDC(nullptr));
+    return screen ? ::GetDeviceCaps(screen.Get(), LOGPIXELSY) : 0;
+  }();
   if (density > 0) screenDensity = density;
   int fontHeight = layout.FontHeight;
   if (density > 0 && density != layout.DesignDensity) {
     fontHeight = ::MulDiv(fontHeight, density, layout.DesignDensity);
   }
   font = CreateFace(fontHeight, owner.FontName);
-  if (font == nullptr) throw std::bad_alloc();
+  if (!font) throw std::bad_alloc();
   Scaler scale;
   const int zeroHeight =
       ZeroHeight(fontHeight, layout.ScalingFace != nullptr ? layout.ScalingFace() : owner.FontName);
@@ -225,16 +262,17 @@ void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complex
   if (::RegisterClassExA(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
     throw std::bad_alloc();
   }
+  formClass.Reset(layout.Name);  // registered here or by another form of the class
 
   // A dialog frame: caption, system menu and close box; no minimize or maximize box; fixed size.
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS;
   const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT;
   RECT frame{0, 0, scale(layout.ClientWidth), scale(layout.ClientHeight)};
   ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-  formWindow = ::CreateWindowExA(exStyle, layout.Name, layout.Caption, style, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
-                                 nullptr, nullptr, module, this);
-  if (formWindow == nullptr) throw std::bad_alloc();
+  formWindow.Reset(::CreateWindowExA(exStyle, layout.Name, layout.Caption, style, CW_USEDEFAULT,
+                                     CW_USEDEFAULT, frame.right - frame.left,
+                                     frame.bottom - frame.top, nullptr, nullptr, module, this));
+  if (!formWindow) throw std::bad_alloc();
 
   // Each control at its parent's position plus its own; edges scale, so neighbours stay flush.
   std::vector<POINT> origins(layout.Controls.size());
@@ -280,17 +318,17 @@ void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complex
     }
     HWND child = ::CreateWindowExA(
         0, windowClassName, control.Text, controlStyle, origins[index].x, origins[index].y, width,
-        height, formWindow,
+        height, formWindow.Get(),
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + static_cast<int>(index))),
         module, nullptr);
     if (child == nullptr) throw std::bad_alloc();
     controls[index] = child;
-    ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
     for (const char* item : control.Items) {
       ::SendMessageA(child, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
     }
   }
-  ::SendMessageA(formWindow, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  ::SendMessageA(formWindow.Get(), WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
 
   // Tab order: the form's controls by their tab order, a container's children in its place.
   // Recursive over the layout's parents, as deep as the layout nests.
@@ -321,23 +359,21 @@ void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complex
 void TForm::Windows::Refont() {
   const FormLayout& layout = owner.layout_;
   LOGFONTA current{};
-  ::GetObjectA(font, sizeof current, &current);
+  ::GetObjectA(font.Get(), sizeof current, &current);
   if (std::strcmp(current.lfFaceName, owner.FontName) != 0) {
-    HFONT replacement = CreateFace(current.lfHeight, owner.FontName);
-    if (replacement == nullptr) throw std::bad_alloc();
-    ::SendMessageA(formWindow, WM_SETFONT, reinterpret_cast<WPARAM>(replacement), FALSE);
-    for (HWND control : controls) {
-      ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(replacement), FALSE);
-    }
-    ::DeleteObject(font);
-    font = replacement;
+    OwnedFont replacement = CreateFace(current.lfHeight, owner.FontName);
+    if (!replacement) throw std::bad_alloc();
+    const auto handle = reinterpret_cast<WPARAM>(replacement.Get());
+    ::SendMessageA(formWindow.Get(), WM_SETFONT, handle, FALSE);
+    for (HWND control : controls) ::SendMessageA(control, WM_SETFONT, handle, FALSE);
+    font = std::move(replacement);  // the one no window uses any more is deleted
   }
   for (std::size_t index = 0; index < layout.Controls.size(); ++index) {
     const ControlLayout& control = layout.Controls[index];
     RECT rect{};
     ::GetWindowRect(controls[index], &rect);
-    ::MapWindowPoints(nullptr, formWindow, reinterpret_cast<POINT*>(&rect), 2);
-    const int textWidth = static_cast<int>(TextExtent(font, control.Text).cx);
+    ::MapWindowPoints(nullptr, formWindow.Get(), reinterpret_cast<POINT*>(&rect), 2);
+    const int textWidth = static_cast<int>(TextExtent(font.Get(), control.Text).cx);
     int width = rect.right - rect.left;
     if ((control.Options & kAutoWidth) != 0) width = textWidth;
     // The layout holds each check box's text at its design density. Scaled by the layout font's
@@ -354,7 +390,7 @@ void TForm::Windows::Refont() {
       // The open list is at least as wide as its longest item, with the list's margins.
       int widest = 0;
       for (const char* item : control.Items) {
-        widest = std::max(widest, static_cast<int>(TextExtent(font, item).cx));
+        widest = std::max(widest, static_cast<int>(TextExtent(font.Get(), item).cx));
       }
       const int margins = 2 * ::GetSystemMetrics(SM_CXEDGE) + 4;
       const int scrollBar = static_cast<int>(control.Items.size()) > kDropDownCount
@@ -369,6 +405,7 @@ void TForm::Windows::Refont() {
 
 // The controls show their state: enabled, checked, selected.
 void TForm::Windows::Sync() noexcept {
+  if (!formWindow) return;  // destroyed: nothing left to show
   const FormLayout& layout = owner.layout_;
   for (std::size_t index = 0; index < layout.Controls.size(); ++index) {
     const TControl& state = owner.Control(index);
@@ -441,8 +478,10 @@ void TForm::Windows::MoveFocus(bool backwards) noexcept {
 // Tab, Enter and Escape for the form's windows. Enter and Escape are dialog keys only with Shift,
 // Ctrl and Alt released and every drop-down list closed; a modified one is dropped.
 bool TForm::Windows::DialogKey(const MSG& message) {
-  if (message.message != WM_KEYDOWN) return false;
-  if (message.hwnd != formWindow && ::GetParent(message.hwnd) != formWindow) return false;
+  if (message.message != WM_KEYDOWN || !formWindow) return false;
+  if (message.hwnd != formWindow.Get() && ::GetParent(message.hwnd) != formWindow.Get()) {
+    return false;
+  }
   const bool shift = KeyDown(VK_SHIFT);
   const bool ctrl = KeyDown(VK_CONTROL);
   const bool alt = KeyDown(VK_MENU);
@@ -499,16 +538,53 @@ LRESULT CALLBACK TForm::Windows::Procedure(HWND window, UINT message, WPARAM wpa
     ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
   auto* self = reinterpret_cast<Windows*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (self == nullptr || self->formWindow != window) {
+  if (self == nullptr || self->formWindow.Get() != window) {
     return ::DefWindowProcA(window, message, wparam, lparam);
   }
-  return self->Handle(message, wparam, lparam);
+  if (message == WM_NCDESTROY) {
+    // The last message the form's window gets, whoever destroys it.
+    ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    self->Destroyed();
+    return ::DefWindowProcA(window, message, wparam, lparam);
+  }
+  const LRESULT result = self->Handle(message, wparam, lparam);
+  self->WakeForResult();
+  return result;
+}
+
+// The form's window is gone: its controls went with it. A loop that still runs ends with Cancel
+// and touches none of them again.
+void TForm::Windows::Destroyed() noexcept {
+  static_cast<void>(formWindow.Release());  // gone already
+  controls.assign(controls.size(), nullptr);
+  tabOrder.clear();
+  focus = defaultButton = defaultLook = nullptr;
+  if (looping) owner.ModalResult = kDialogResultCancel;
+  WakeForResult();
+}
+
+// A result set inside a message the loop did not hand on itself (one sent by another thread, or
+// from inside the system's message retrieval) is not seen until the retrieval returns: an empty
+// message ends the wait at once, as the system's own dialogs do.
+void TForm::Windows::WakeForResult() noexcept {
+  if (!looping || inLoopDispatch || wakePosted || owner.ModalResult == 0) return;
+  wakePosted = ::PostThreadMessageA(::GetCurrentThreadId(), WM_NULL, 0, 0) != FALSE;
 }
 
 LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_COMMAND: {
       const int index = IndexOf(reinterpret_cast<HWND>(lparam));
+      if (index < 0 && lparam == 0 && (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL)) {
+        // IDOK and IDCANCEL, as another program asks any dialog to end: the default or the
+        // cancel button is clicked, as Enter or Escape would.
+        const int button = FindOption(LOWORD(wparam) == IDOK ? kDefaultButton : kCancelButton);
+        if (button >= 0 && ::IsWindowEnabled(controls[static_cast<std::size_t>(button)])) {
+          Guarded([](TForm& target, std::size_t at, int) { target.Click(at); },
+                  static_cast<std::size_t>(button), 0);
+        }
+        return 0;
+      }
       if (index < 0) break;
       const auto position = static_cast<std::size_t>(index);
       const ControlKind kind = owner.layout_.Controls[position].Kind;
@@ -537,7 +613,7 @@ LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return 0;
     case WM_GETFONT:
-      return reinterpret_cast<LRESULT>(font);
+      return reinterpret_cast<LRESULT>(font.Get());
     case WM_CLOSE:
       // The close box, the system menu's Close and Alt+F4.
       owner.ModalResult = kDialogResultCancel;
@@ -545,14 +621,16 @@ LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     default:
       break;
   }
-  return ::DefWindowProcA(formWindow, message, wparam, lparam);
+  return ::DefWindowProcA(formWindow.Get(), message, wparam, lparam);
 }
 
 void TForm::Create() {
+  // One set of windows per form: a second call is refused, so the first set is never lost.
+  if (windows_ != nullptr) return;
   windows_ = new Windows(*this);
   windows_->themeContext = CreateThemeContext();
   {
-    ActivationScope themed(windows_->themeContext);
+    const OwnedActivation themed = Activate(windows_->themeContext);
     windows_->Build();
   }
   Run(layout_.OnCreate);
@@ -564,6 +642,7 @@ namespace {
 struct ThreadWindows {
   HWND except;
   std::vector<HWND> windows;
+  bool complete = true;  // false when memory ran out before every window was seen
 };
 
 BOOL CALLBACK CollectEnabled(HWND window, LPARAM context) {
@@ -572,6 +651,7 @@ BOOL CALLBACK CollectEnabled(HWND window, LPARAM context) {
     try {
       collected->windows.push_back(window);
     } catch (...) {
+      collected->complete = false;
       return FALSE;
     }
   }
@@ -580,18 +660,69 @@ BOOL CALLBACK CollectEnabled(HWND window, LPARAM context) {
 
 }  // namespace
 
+// Until a result is set, WM_QUIT arrives or the form's window is destroyed.
+void TForm::Windows::RunModalLoop() {
+  MSG message{};
+  while (owner.ModalResult == 0) {
+    const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
+    if (got == 0) {
+      // WM_QUIT belongs to the thread's own loop: end the form and pass it on.
+      ::PostQuitMessage(static_cast<int>(message.wParam));
+      owner.ModalResult = kDialogResultCancel;
+      return;
+    }
+    if (got == -1) {
+      owner.ModalResult = kDialogResultCancel;
+      return;
+    }
+    inLoopDispatch = true;
+    if (!DialogKey(message)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageA(&message);
+    }
+    inLoopDispatch = false;
+    if (!formWindow) return;  // destroyed: the result is Cancel
+    HWND focused = ::GetFocus();
+    if (IndexOf(focused) >= 0) ShowDefaultOn(IsPushButton(focused) ? focused : defaultButton);
+  }
+}
+
+// The windows disabled for the form take input again, and the window active before is active
+// again if the form still was, or if the form is gone and took the activation with it. The form
+// is hidden.
+void TForm::Windows::EndModal(const std::vector<HWND>& disabled, HWND activeBefore) noexcept {
+  for (HWND window : disabled) {
+    if (::IsWindow(window)) ::EnableWindow(window, TRUE);
+  }
+  HWND form = formWindow.Get();
+  HWND active = ::GetActiveWindow();
+  const bool formWasActive = form == nullptr ? active == nullptr : active == form;
+  if (formWasActive && activeBefore != nullptr && activeBefore != form &&
+      ::IsWindow(activeBefore)) {
+    ::SetActiveWindow(activeBefore);
+  }
+  if (form != nullptr) {
+    ::SetWindowPos(form, nullptr, 0, 0, 0, 0,
+                   SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
 int TForm::ShowModal() {
+  if (windows_ == nullptr || !windows_->formWindow) return kDialogResultCancel;
   Windows& windows = *windows_;
-  HWND form = windows.formWindow;
-  ActivationScope themed(windows.themeContext);
+  HWND form = windows.formWindow.Get();
+  const OwnedActivation themed = Activate(windows.themeContext);
   ModalResult = 0;
   Run(layout_.OnShow);
   windows.Sync();
 
   // Every visible, enabled top-level window of this thread takes no input while the form runs.
+  // All of them or none: a partial list would leave the rest usable, so memory running out
+  // while it is made shows nothing.
   ThreadWindows disabled{form, {}};
   disabled.windows.reserve(16);
   ::EnumThreadWindows(::GetCurrentThreadId(), &CollectEnabled, reinterpret_cast<LPARAM>(&disabled));
+  if (!disabled.complete) throw std::bad_alloc();
   for (HWND window : disabled.windows) ::EnableWindow(window, FALSE);
   HWND activeBefore = ::GetActiveWindow();
 
@@ -602,58 +733,23 @@ int TForm::ShowModal() {
   const int height = rect.bottom - rect.top;
   const int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  windows.looping = true;
+  windows.wakePosted = false;
   ::SetWindowPos(form, HWND_TOP, left, top, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
-  ::SetActiveWindow(form);
-  if (windows.IndexOf(::GetFocus()) < 0) ::SetFocus(windows.focus);
-
-  MSG message{};
-  while (ModalResult == 0) {
-    const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
-    if (got == 0) {
-      // WM_QUIT belongs to the thread's own loop: end the form and pass it on.
-      ::PostQuitMessage(static_cast<int>(message.wParam));
-      ModalResult = kDialogResultCancel;
-      break;
-    }
-    if (got == -1) {
-      ModalResult = kDialogResultCancel;
-      break;
-    }
-    if (!windows.DialogKey(message)) {
-      ::TranslateMessage(&message);
-      ::DispatchMessageA(&message);
-    }
-    HWND focused = ::GetFocus();
-    if (windows.IndexOf(focused) >= 0) {
-      windows.ShowDefaultOn(windows.IsPushButton(focused) ? focused : windows.defaultButton);
-    }
+  if (windows.formWindow) ::SetActiveWindow(form);
+  if (windows.formWindow && windows.IndexOf(::GetFocus()) < 0) {
+    ::SetFocus(windows.focus);
   }
 
-  for (HWND window : disabled.windows) {
-    if (::IsWindow(window)) ::EnableWindow(window, TRUE);
-  }
-  if (::GetActiveWindow() == form && activeBefore != nullptr && ::IsWindow(activeBefore)) {
-    ::SetActiveWindow(activeBefore);
-  }
-  ::SetWindowPos(form, nullptr, 0, 0, 0, 0,
-                 SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  windows.RunModalLoop();
+  windows.looping = false;
+  windows.EndModal(disabled.windows, activeBefore);
   if (windows.error) std::rethrow_exception(std::exchange(windows.error, nullptr));
   return ModalResult;
 }
 
 void TForm::DestroyWindows() noexcept {
-  if (windows_ == nullptr) return;
-  if (windows_->formWindow != nullptr) ::DestroyWindow(windows_->formWindow);
-  if (windows_->font != nullptr) ::DeleteObject(windows_->font);
-  // Unregistered with the last form of the class (before that, the call fails), so that no class
-  // outlives the module's code.
-  ::UnregisterClassA(layout_.Name, ThisModule());
-  const auto release = Activation().Release;
-  if (windows_->themeContext != INVALID_HANDLE_VALUE && release != nullptr) {
-    release(windows_->themeContext);
-  }
-  delete windows_;
-  windows_ = nullptr;
+  delete std::exchange(windows_, nullptr);
 }
 
 TForm::~TForm() {

@@ -1,0 +1,355 @@
+// The dialog's modal loop on the real platform: it ends however the dialog is ended, by another
+// thread's sent message as well as by the user, when its window is destroyed under it, and when
+// WM_QUIT arrives; it leaves every window as it found it. This thread plays the caller; a second
+// thread acts on the dialog.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AllocationFailure.hpp"
+#include "DialogDriver.hpp"
+#include "KeyProbe.hpp"
+#include "SettingsKey.hpp"
+#include "fConfig.hpp"
+#include "plugin/ModuleState.hpp"
+#include "plugin/Plugin.hpp"
+
+namespace tovrel {
+namespace {
+
+using test::User;
+using test::WaitFor;
+
+// Hands this thread's messages on until `done` holds or the deadline passes.
+template <typename Condition>
+bool PumpUntil(Condition done, DWORD timeoutMs = 10000) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  while (!done()) {
+    if (GetTickCount64() >= deadline) return false;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    Sleep(5);
+  }
+  return true;
+}
+
+BOOL CALLBACK CountFormWindow(HWND window, LPARAM count) {
+  char name[64] = {};
+  GetClassNameA(window, name, sizeof name);
+  if (std::string(name) == kConfigLayout.Name) ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+
+// The dialog windows of this thread, shown or not.
+int FormWindows() {
+  int count = 0;
+  EnumThreadWindows(GetCurrentThreadId(), &CountFormWindow, reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+bool FormClassRegistered() {
+  WNDCLASSEXA info{};
+  info.cbSize = sizeof info;
+  return GetClassInfoExA(GetModuleHandleA(nullptr), kConfigLayout.Name, &info) != FALSE;
+}
+
+BOOL CALLBACK NeedsPaint(HWND window, LPARAM any) {
+  if (GetUpdateRect(window, nullptr, FALSE)) *reinterpret_cast<bool*>(any) = true;
+  return TRUE;
+}
+
+// The dialog and its controls are drawn: no paint is pending that would wake its loop anyway.
+bool Drawn(HWND dialog) {
+  bool pending = GetUpdateRect(dialog, nullptr, FALSE) != FALSE;
+  EnumChildWindows(dialog, &NeedsPaint, reinterpret_cast<LPARAM>(&pending));
+  return !pending;
+}
+
+class ModalLoopTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(owner_.BringToFront()); }
+  void TearDown() override {
+    EXPECT_EQ(FormWindows(), 0) << "no dialog window outlives its form";
+    EXPECT_FALSE(FormClassRegistered()) << "the class goes with the last form";
+  }
+  // The caller's own window, active when the dialog opens.
+  probe::ProbeWindow owner_{"TovrelTestOwner"};
+};
+
+// Shows a created form modally while `act` runs on a second thread once the dialog is up.
+int ShowWith(TfrmConfig& form, const std::function<void(const User&)>& act) {
+  User user;
+  user.DialogThread = GetCurrentThreadId();
+  std::thread driver([&] {
+    if (!test::WaitForDialog(user, kConfigCaption)) {
+      ADD_FAILURE() << "the dialog did not appear";
+      return;
+    }
+    act(user);
+    if (!WaitFor([&] { return !IsWindow(user.Dialog) || user.Ended(); })) {
+      ADD_FAILURE() << "the dialog was still open";
+      PostMessageA(user.Dialog, WM_CLOSE, 0, 0);
+    }
+  });
+  const int result = form.ShowModal();
+  driver.join();
+  return result;
+}
+
+// Another thread's sent message (an automation client, an accessibility tool, the host) ends the
+// dialog at once, though nothing is posted to the dialog's thread and no input arrives.
+TEST_F(ModalLoopTest, SentMessagesFromAnotherThreadEndTheDialogWithinASecond) {
+  const struct {
+    const char* Name;
+    std::function<void(const User&)> Send;
+    int Result;
+  } rows[] = {
+      {"WM_CLOSE", [](const User& u) { SendMessageA(u.Dialog, WM_CLOSE, 0, 0); },
+       kDialogResultCancel},
+      {"BM_CLICK Cancel",
+       [](const User& u) { SendMessageA(u.Child("Button", "Cancel"), BM_CLICK, 0, 0); },
+       kDialogResultCancel},
+      {"BM_CLICK OK", [](const User& u) { SendMessageA(u.Child("Button", "OK"), BM_CLICK, 0, 0); },
+       kDialogResultOK},
+      {"WM_COMMAND IDCANCEL",
+       [](const User& u) { SendMessageA(u.Dialog, WM_COMMAND, IDCANCEL, 0); }, kDialogResultCancel},
+      {"WM_COMMAND IDOK", [](const User& u) { SendMessageA(u.Dialog, WM_COMMAND, IDOK, 0); },
+       kDialogResultOK},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    TfrmConfig form;
+    form.Create();
+    ULONGLONG elapsed = 0;
+    const int result = ShowWith(form, [&](const User& u) {
+      ASSERT_TRUE(WaitFor([&] { return Drawn(u.Dialog); }));
+      const ULONGLONG sent = GetTickCount64();
+      row.Send(u);
+      EXPECT_TRUE(WaitFor([&] { return u.Ended(); }, 1000)) << "still open after a second";
+      elapsed = GetTickCount64() - sent;
+    });
+    EXPECT_EQ(result, row.Result);
+    EXPECT_LT(elapsed, 1000u);
+  }
+}
+
+// Destroyed by a timer of the caller's thread while its loop runs: Configure ends as by Cancel,
+// after the user had changed every control, and leaves no window disabled and nothing behind.
+TEST_F(ModalLoopTest, DestroyedOnTheCallersThread_EndsConfigureWithNothingChanged) {
+  static std::atomic<bool> destroyNow{false};
+  static std::atomic<int> destroyed{0};
+  destroyNow = false;
+  destroyed = 0;
+  const std::string user = "tovrel-destroyed-dialog";
+  RegDeleteKeyA(HKEY_CURRENT_USER, host::SettingsKeyOf(user).c_str());
+  UserKey.assign(user.begin(), user.end());
+  const PluginSettings before{1, DoNothing, 0};
+  ModuleSettings = before;
+  probe::ProbeWindow other("TovrelTestSecond");
+  ASSERT_TRUE(owner_.BringToFront());
+
+  struct Timer {
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+      if (!destroyNow || destroyed != 0) return;
+      HWND dialog = FindWindowA(kConfigLayout.Name, kConfigCaption);
+      if (dialog != nullptr && DestroyWindow(dialog)) ++destroyed;
+    }
+  };
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, &Timer::Tick);
+  ASSERT_NE(timer, 0u);
+  User driver;
+  driver.DialogThread = GetCurrentThreadId();
+  std::thread acting([&] {
+    if (!test::WaitForDialog(driver, kConfigCaption)) {
+      ADD_FAILURE() << "the dialog did not appear";
+      return;
+    }
+    SendMessageA(driver.Child("Button", "Enable plugin"), BM_CLICK, 0, 0);
+    SendMessageA(driver.Child("Button", "Set this configuration as default for all users"),
+                 BM_CLICK, 0, 0);
+    destroyNow = true;
+  });
+  PluginConfigure();
+  acting.join();
+  KillTimer(nullptr, timer);
+
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(ModuleSettings, before) << "ends as Cancel does";
+  HKEY key = nullptr;
+  EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, host::SettingsKeyOf(user).c_str(), 0, KEY_READ, &key),
+            ERROR_SUCCESS)
+      << "nothing saved";
+  if (key != nullptr) RegCloseKey(key);
+  EXPECT_TRUE(IsWindowEnabled(owner_.Handle())) << "no window is left disabled";
+  EXPECT_TRUE(IsWindowEnabled(other.Handle())) << "no window is left disabled";
+  EXPECT_EQ(GetActiveWindow(), owner_.Handle()) << "the window active before is active again";
+  EXPECT_EQ(frmConfig, nullptr);
+  UserKey.clear();
+  ModuleSettings = {0, 0, 0};
+}
+
+// A form destroyed before it is shown ends at once with Cancel, and disables nothing.
+TEST_F(ModalLoopTest, DestroyedBeforeItIsShown_EndsWithCancel) {
+  TfrmConfig form;
+  form.Create();
+  HWND window = FindWindowA(kConfigLayout.Name, kConfigCaption);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(DestroyWindow(window));
+  EXPECT_EQ(form.ShowModal(), kDialogResultCancel);
+  EXPECT_TRUE(IsWindowEnabled(owner_.Handle()));
+}
+
+TEST_F(ModalLoopTest, CreatedTwice_KeepsOneSetOfWindows) {
+  {
+    TfrmConfig form;
+    form.Create();
+    HWND first = FindWindowA(kConfigLayout.Name, kConfigCaption);
+    form.Create();
+    EXPECT_EQ(FormWindows(), 1) << "the second call is refused";
+    EXPECT_EQ(FindWindowA(kConfigLayout.Name, kConfigCaption), first);
+    EXPECT_EQ(ShowWith(form, [](const User& u) { SendMessageA(u.Dialog, WM_CLOSE, 0, 0); }),
+              kDialogResultCancel);
+  }
+  // TearDown: no window and no class left.
+}
+
+// Memory running out while the windows to disable are collected, whichever allocation it is,
+// shows nothing and leaves every window enabled.
+TEST_F(ModalLoopTest, OutOfMemoryWhileCollectingTheWindowsLeavesNoneDisabled) {
+  // More windows than the first guess of the list holds, so that the list grows.
+  std::vector<std::unique_ptr<probe::ProbeWindow>> crowd;
+  for (int i = 0; i < 24; ++i) crowd.push_back(std::make_unique<probe::ProbeWindow>("TovrelCrowd"));
+  ASSERT_TRUE(owner_.BringToFront());
+  int refusedRuns = 0;
+  for (int n = 1; n < 20; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n));
+    TfrmConfig form;
+    form.Create();
+    std::atomic<bool> returned{false};
+    std::atomic<bool> shown{false};
+    std::thread driver([&] {
+      User user;
+      user.DialogThread = 0;
+      WaitFor([&] {
+        HWND dialog = FindWindowA(kConfigLayout.Name, kConfigCaption);
+        if (dialog != nullptr && IsWindowVisible(dialog)) {
+          shown = true;
+          SendMessageA(dialog, WM_CLOSE, 0, 0);
+          return true;
+        }
+        return returned.load();
+      });
+    });
+    bool refused = false;
+    test::FailAllocationsOnThisThread(n);
+    try {
+      form.ShowModal();
+    } catch (const std::bad_alloc&) {
+      refused = true;
+    }
+    const int refusals = test::RefusedAllocations();
+    test::FailAllocationsOnThisThread(0);
+    returned = true;
+    driver.join();
+    if (refused) {
+      ++refusedRuns;
+      EXPECT_FALSE(shown) << "nothing is shown";
+      EXPECT_TRUE(IsWindowEnabled(owner_.Handle()));
+      for (const auto& window : crowd) EXPECT_TRUE(IsWindowEnabled(window->Handle()));
+    }
+    if (refusals == 0) {
+      EXPECT_TRUE(shown);
+      break;
+    }
+  }
+  EXPECT_GE(refusedRuns, 2) << "the first list and its growth were each refused";
+  for (const auto& window : crowd) EXPECT_TRUE(IsWindowEnabled(window->Handle()));
+}
+
+// WM_QUIT is the thread's own loop's: the dialog ends with Cancel and posts it again.
+TEST_F(ModalLoopTest, QuitDuringTheDialogEndsItAndIsPostedAgain) {
+  TfrmConfig form;
+  form.Create();
+  EXPECT_EQ(
+      ShowWith(form, [](const User& u) { PostThreadMessageA(u.DialogThread, WM_QUIT, 7, 0); }),
+      kDialogResultCancel);
+  MSG quit{};
+  ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(quit.wParam, 7u);
+}
+
+// Another window activated and the dialog activated again: the focus is back on the control
+// that had it.
+TEST_F(ModalLoopTest, ReactivatedTheFocusReturnsToItsControl) {
+  TfrmConfig form;
+  form.Create();
+  form.Settings = {1, MinimizeIMWindow, 0};
+  ShowWith(form, [](const User& u) {
+    ASSERT_TRUE(u.Tab());
+    ASSERT_TRUE(u.Tab());
+    ASSERT_EQ(u.FocusName(), "Minimize Messenger main window too");
+    HWND had = u.Focus();
+    probe::ProbeWindow elsewhere("TovrelTestElsewhere");  // this thread's own
+    ASSERT_TRUE(elsewhere.BringToFront());
+    ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == elsewhere.Handle(); }));
+    SetForegroundWindow(u.Dialog);
+    EXPECT_TRUE(PumpUntil([&] { return GetForegroundWindow() == u.Dialog && u.Focus() == had; }))
+        << "focus on " << u.FocusName();
+    SendMessageA(u.Dialog, WM_CLOSE, 0, 0);
+  });
+}
+
+// The default button is drawn as the default while the focus is on a control that is not a push
+// button; a focused push button is drawn as the default itself.
+TEST_F(ModalLoopTest, DefaultButtonLookFollowsTheFocus) {
+  auto isDefault = [](HWND button) {
+    return (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+  };
+  TfrmConfig form;
+  form.Create();
+  form.Settings = {1, MinimizeIMWindow, 0};
+  ShowWith(form, [&](const User& u) {
+    HWND ok = u.Child("Button", "OK");
+    HWND cancel = u.Child("Button", "Cancel");
+    const struct {
+      const char* Focus;
+      bool OkDefault;
+      bool CancelDefault;
+    } steps[] = {
+        {"Enable plugin", true, false},
+        {"list", true, false},
+        {"Minimize Messenger main window too", true, false},
+        {"OK", true, false},
+        {"Cancel", false, true},
+        {"Set this configuration as default for all users", true, false},
+    };
+    bool first = true;
+    for (const auto& step : steps) {
+      if (!first) {
+        ASSERT_TRUE(u.Tab());
+      }
+      first = false;
+      ASSERT_EQ(u.FocusName(), step.Focus);
+      EXPECT_TRUE(WaitFor(
+          [&] {
+            return isDefault(ok) == step.OkDefault && isDefault(cancel) == step.CancelDefault;
+          },
+          2000))
+          << "focus on " << step.Focus << ": OK " << isDefault(ok) << ", Cancel "
+          << isDefault(cancel);
+    }
+    SendMessageA(u.Dialog, WM_CLOSE, 0, 0);
+  });
+}
+
+}  // namespace
+}  // namespace tovrel
