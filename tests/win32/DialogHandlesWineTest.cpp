@@ -150,7 +150,7 @@ TEST_F(DialogHandlesTest, TwoHundredDialogs_NothingPilesUp) {
   std::vector<Seen> all(200);
   const unsigned slotBefore = HighestFreeGdiSlot();
   const std::size_t heapBefore = HeapBytesInUse();
-  for (Seen& seen : all) seen = OneDialog();
+  std::generate(all.begin(), all.end(), OneDialog);
   const unsigned slotAfter = HighestFreeGdiSlot();
   const std::size_t heapAfter = HeapBytesInUse();
   std::printf("GDI slot for new objects %u -> %u; heap bytes in use %lu -> %lu\n", slotBefore,

@@ -168,6 +168,7 @@ TEST_F(ModalLoopTest, DestroyedOnTheCallersThread_EndsConfigureWithNothingChange
   ASSERT_NE(timer, 0u);
   User driver;
   driver.DialogThread = GetCurrentThreadId();
+  std::atomic<bool> returned{false};
   std::thread acting([&] {
     if (!test::WaitForDialog(driver, kConfigCaption)) {
       ADD_FAILURE() << "the dialog did not appear";
@@ -177,10 +178,18 @@ TEST_F(ModalLoopTest, DestroyedOnTheCallersThread_EndsConfigureWithNothingChange
     SendMessageA(driver.Child("Button", "Set this configuration as default for all users"),
                  BM_CLICK, 0, 0);
     destroyNow = true;
+    // A loop that runs on after its window is gone is ended from outside, and the test fails.
+    if (!WaitFor([&] { return returned.load(); }, 3000)) {
+      ADD_FAILURE() << "Configure did not return once its dialog was destroyed";
+      PostThreadMessageA(driver.DialogThread, WM_QUIT, 0, 0);
+    }
   });
   PluginConfigure();
+  returned = true;
   acting.join();
   KillTimer(nullptr, timer);
+  MSG quit;
+  PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 
   EXPECT_EQ(destroyed, 1);
   EXPECT_EQ(ModuleSettings, before) << "ends as Cancel does";

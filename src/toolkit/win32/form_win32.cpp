@@ -213,7 +213,7 @@ struct TForm::Windows {
   void Destroyed() noexcept;
   void WakeForResult() noexcept;
   void RunModalLoop();
-  void EndModal(const std::vector<HWND>& disabled, HWND activeBefore) noexcept;
+  void EndModal(const std::vector<HWND>& disabled, HWND activeBefore) const noexcept;
 };
 
 namespace {
@@ -690,7 +690,7 @@ void TForm::Windows::RunModalLoop() {
 // The windows disabled for the form take input again, and the window active before is active
 // again if the form still was, or if the form is gone and took the activation with it. The form
 // is hidden.
-void TForm::Windows::EndModal(const std::vector<HWND>& disabled, HWND activeBefore) noexcept {
+void TForm::Windows::EndModal(const std::vector<HWND>& disabled, HWND activeBefore) const noexcept {
   for (HWND window : disabled) {
     if (::IsWindow(window)) ::EnableWindow(window, TRUE);
   }
