@@ -9,8 +9,10 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <initializer_list>
 #include <string>
+#include <thread>
 
 #include "KeyProbe.hpp"
 
@@ -223,6 +225,30 @@ inline bool WaitForDialog(User& user, const char* caption) {
                   GetForegroundWindow() == user.Dialog && GetParent(user.Focus()) == user.Dialog;
          }) &&
          user.SettleKeyboard();
+}
+
+// Shows the dialog modally on this thread (`show`, which returns the dialog's result) while `act`
+// plays the user on a second thread once the dialog is up. A dialog the user leaves open is
+// closed, and the test fails; `what` names the case in the failure.
+inline int PlayUser(const std::function<int()>& show, const std::function<void(User&)>& act,
+                    const char* what = "dialog",
+                    const char* caption = "Tovrel plugin configuration") {
+  User user;
+  user.DialogThread = GetCurrentThreadId();
+  std::thread driver([&] {
+    if (!WaitForDialog(user, caption)) {
+      ADD_FAILURE() << what << ": the dialog did not appear";
+      return;
+    }
+    act(user);
+    if (!WaitFor([&] { return !IsWindow(user.Dialog) || user.Ended(); })) {
+      ADD_FAILURE() << what << ": the dialog was still open";
+      PostMessageA(user.Dialog, WM_CLOSE, 0, 0);
+    }
+  });
+  const int result = show();
+  driver.join();
+  return result;
 }
 
 }  // namespace tovrel::test

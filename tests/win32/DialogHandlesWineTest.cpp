@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "DialogDriver.hpp"
+#include "HeapBytes.hpp"
 #include "KeyProbe.hpp"
 #include "fConfig.hpp"
 
@@ -115,20 +116,7 @@ unsigned HighestFreeGdiSlot() {
   return highest;
 }
 
-std::size_t HeapBytesInUse() {
-  HANDLE heaps[64];
-  const DWORD count = GetProcessHeaps(64, heaps);
-  std::size_t total = 0;
-  for (DWORD i = 0; i < count && i < 64; ++i) {
-    if (!HeapLock(heaps[i])) continue;
-    PROCESS_HEAP_ENTRY entry{};
-    while (HeapWalk(heaps[i], &entry)) {
-      if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) total += entry.cbData;
-    }
-    HeapUnlock(heaps[i]);
-  }
-  return total;
-}
+using test::HeapBytesInUse;
 
 class DialogHandlesTest : public testing::Test {
  protected:

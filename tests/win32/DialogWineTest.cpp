@@ -36,22 +36,7 @@ Outcome RunDialog(PluginSettings settings, const std::function<void(User&)>& act
   TfrmConfig form;
   form.Create();
   form.Settings = settings;
-  User user;
-  user.DialogThread = GetCurrentThreadId();
-  std::thread driver([&] {
-    const bool shown = test::WaitForDialog(user, kConfigCaption);
-    if (shown) {
-      act(user);
-    } else {
-      ADD_FAILURE() << what << ": the dialog did not appear";
-    }
-    if (user.Dialog != nullptr && !WaitFor([&] { return user.Ended(); })) {
-      ADD_FAILURE() << what << ": the dialog was still open";
-      PostMessageA(user.Dialog, WM_CLOSE, 0, 0);
-    }
-  });
-  const int result = form.ShowModal();
-  driver.join();
+  const int result = test::PlayUser([&] { return form.ShowModal(); }, act, what);
   return {result, form.Settings};
 }
 

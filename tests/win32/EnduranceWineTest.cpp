@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "HeapBytes.hpp"
 #include "KeyProbe.hpp"
 #include "PluginApi.hpp"
 
@@ -24,20 +25,7 @@ struct Footprint {
   int ThreadWindows = 0;
 };
 
-std::size_t HeapBytesInUse() {
-  HANDLE heaps[64];
-  const DWORD count = GetProcessHeaps(64, heaps);
-  std::size_t total = 0;
-  for (DWORD i = 0; i < count && i < 64; ++i) {
-    if (!HeapLock(heaps[i])) continue;
-    PROCESS_HEAP_ENTRY entry{};
-    while (HeapWalk(heaps[i], &entry)) {
-      if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) total += entry.cbData;
-    }
-    HeapUnlock(heaps[i]);
-  }
-  return total;
-}
+using test::HeapBytesInUse;
 
 BOOL CALLBACK CountWindow(HWND, LPARAM count) {
   ++*reinterpret_cast<int*>(count);

@@ -81,21 +81,12 @@ probe::EscapeOutcome EscapeInConversation() {
 
 // Runs the plug-in's Configure on this thread while `act` plays the user on another.
 void ConfigureAs(PluginApi& plugin, const std::function<void(User&)>& act) {
-  User user;
-  user.DialogThread = GetCurrentThreadId();
-  std::thread driver([&] {
-    if (!test::WaitForDialog(user, kCaption)) {
-      ADD_FAILURE() << "the dialog did not appear";
-      return;
-    }
-    act(user);
-    if (!test::WaitFor([&] { return !IsWindow(user.Dialog) || user.Ended(); })) {
-      ADD_FAILURE() << "the dialog was still open";
-      PostMessageA(user.Dialog, WM_CLOSE, 0, 0);
-    }
-  });
-  plugin.Configure();
-  driver.join();
+  test::PlayUser(
+      [&] {
+        plugin.Configure();
+        return 0;
+      },
+      act);
 }
 
 class ExportsTest : public testing::Test {

@@ -87,22 +87,7 @@ class ModalLoopTest : public testing::Test {
 
 // Shows a created form modally while `act` runs on a second thread once the dialog is up.
 int ShowWith(TfrmConfig& form, const std::function<void(const User&)>& act) {
-  User user;
-  user.DialogThread = GetCurrentThreadId();
-  std::thread driver([&] {
-    if (!test::WaitForDialog(user, kConfigCaption)) {
-      ADD_FAILURE() << "the dialog did not appear";
-      return;
-    }
-    act(user);
-    if (!WaitFor([&] { return !IsWindow(user.Dialog) || user.Ended(); })) {
-      ADD_FAILURE() << "the dialog was still open";
-      PostMessageA(user.Dialog, WM_CLOSE, 0, 0);
-    }
-  });
-  const int result = form.ShowModal();
-  driver.join();
-  return result;
+  return test::PlayUser([&] { return form.ShowModal(); }, act);
 }
 
 // Another thread's sent message (an automation client, an accessibility tool, the host) ends the
