@@ -4,6 +4,7 @@
 // BM_CLICK where a click suffices.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -220,14 +221,23 @@ TEST_F(DialogTest, LayoutPlacementAndFontFollowTheScreen) {
   ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSY), density) << "LogPixels did not take effect";
   ReleaseDC(nullptr, screen);
 
-  const int zero = test::ShownZeroHeight(density);
-  auto scale = [&](int value) { return MulDiv(value, zero, 13); };
+  // Per density, the height of "0" in the face the dialog shows (Wine's Tahoma, which its
+  // "MS Shell Dlg 2" names) and the client size the 473 x 153 layout then takes.
+  const struct {
+    int Density, Zero, ClientWidth, ClientHeight;
+  } kExpected[] = {
+      {96, 13, 473, 153}, {120, 17, 619, 200}, {144, 21, 764, 247}, {192, 27, 982, 318}};
+  const auto* expected = std::find_if(std::begin(kExpected), std::end(kExpected),
+                                      [&](const auto& row) { return row.Density == density; });
+  ASSERT_NE(expected, std::end(kExpected)) << "no figures for " << density << " DPI";
+  ASSERT_EQ(test::ShownZeroHeight(density), expected->Zero) << "the face the dialog shows";
+  auto scale = [&](int value) { return MulDiv(value, expected->Zero, 13); };
 
   RunDialog({1, MinimizeIMWindow, 1}, [&](User& u) {
     RECT client{};
     GetClientRect(u.Dialog, &client);
-    EXPECT_EQ(client.right, scale(473));
-    EXPECT_EQ(client.bottom, scale(153));
+    EXPECT_EQ(client.right, expected->ClientWidth);
+    EXPECT_EQ(client.bottom, expected->ClientHeight);
 
     RECT frame{};
     GetWindowRect(u.Dialog, &frame);
@@ -282,9 +292,12 @@ TEST_F(DialogTest, LayoutPlacementAndFontFollowTheScreen) {
       }
       if (isList) {
         listRect = rect;
+        // The open list holds its longest item whole, with the list's margin of 2 pixels on each
+        // side inside its border. At 96 DPI the longest item is exactly as wide as the closed box.
         int widest = 0;
         for (const char* item : kActionItems) widest = std::max<int>(widest, Extent(font, item).cx);
-        EXPECT_GE(SendMessageA(control, CB_GETDROPPEDWIDTH, 0, 0), widest);
+        const auto dropped = static_cast<int>(SendMessageA(control, CB_GETDROPPEDWIDTH, 0, 0));
+        EXPECT_GE(dropped - 2 * GetSystemMetrics(SM_CXBORDER), widest + 4);
       }
     }
     RECT label{};
