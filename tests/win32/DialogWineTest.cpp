@@ -215,21 +215,27 @@ const Placed kPlaced[] = {
     {"Button", "Set this configuration as default for all users", false, {8, 123, 233, 17}},
 };
 
+// Per density, the height of "0" in the face the dialog shows (Wine's Tahoma, which its
+// "MS Shell Dlg 2" names) and the client size the 473 x 153 layout then takes.
+struct ShownAt {
+  int Density;
+  int Zero;
+  int ClientWidth;
+  int ClientHeight;
+};
+constexpr ShownAt kShownAt[] = {
+    {96, 13, 473, 153}, {120, 17, 619, 200}, {144, 21, 764, 247}, {192, 27, 982, 318}};
+
 TEST_F(DialogTest, LayoutPlacementAndFontFollowTheScreen) {
   const int density = ExpectedDensity();
   HDC screen = GetDC(nullptr);
   ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSY), density) << "LogPixels did not take effect";
   ReleaseDC(nullptr, screen);
 
-  // Per density, the height of "0" in the face the dialog shows (Wine's Tahoma, which its
-  // "MS Shell Dlg 2" names) and the client size the 473 x 153 layout then takes.
-  const struct {
-    int Density, Zero, ClientWidth, ClientHeight;
-  } kExpected[] = {
-      {96, 13, 473, 153}, {120, 17, 619, 200}, {144, 21, 764, 247}, {192, 27, 982, 318}};
-  const auto* expected = std::find_if(std::begin(kExpected), std::end(kExpected),
-                                      [&](const auto& row) { return row.Density == density; });
-  ASSERT_NE(expected, std::end(kExpected)) << "no figures for " << density << " DPI";
+  const ShownAt* expected =
+      std::find_if(std::begin(kShownAt), std::end(kShownAt),
+                   [&](const ShownAt& row) { return row.Density == density; });
+  ASSERT_NE(expected, std::end(kShownAt)) << "no figures for " << density << " DPI";
   ASSERT_EQ(test::ShownZeroHeight(density), expected->Zero) << "the face the dialog shows";
   auto scale = [&](int value) { return MulDiv(value, expected->Zero, 13); };
 

@@ -22,7 +22,6 @@ namespace {
 using host::PluginApi;
 using test::User;
 
-constexpr char kCaption[] = "Tovrel plugin configuration";
 using host::kHostRoot;
 using host::SettingsKeyOf;
 
