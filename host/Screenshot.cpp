@@ -64,12 +64,10 @@ std::vector<std::uint8_t> StoredZlib(const std::vector<std::uint8_t>& raw) {
 
 }  // namespace
 
-bool SaveWindowPng(HWND window, const std::string& path) {
-  RECT rect{};
-  if (!GetWindowRect(window, &rect)) return false;
+std::vector<std::uint32_t> CaptureScreen(const RECT& rect) {
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
-
+  if (width <= 0 || height <= 0) return {};
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = width;
@@ -81,32 +79,43 @@ bool SaveWindowPng(HWND window, const std::string& path) {
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  bool copied = false;
+  std::vector<std::uint32_t> pixels;
   if (bitmap != nullptr) {
     HGDIOBJ old = SelectObject(memory, bitmap);
-    copied = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
-    GdiFlush();
-    SelectObject(memory, old);
-  }
-  std::vector<std::uint8_t> raw;
-  if (copied) {
-    const auto* pixels = static_cast<const std::uint8_t*>(bits);
-    raw.reserve(static_cast<std::size_t>(height) * (static_cast<std::size_t>(width) * 3 + 1));
-    for (int y = 0; y < height; ++y) {
-      raw.push_back(0);  // no filter
-      for (int x = 0; x < width; ++x) {
-        const std::uint8_t* bgra =
-            pixels + (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                      static_cast<std::size_t>(x)) *
-                         4;
-        raw.insert(raw.end(), {bgra[2], bgra[1], bgra[0]});
-      }
+    if (BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY)) {
+      GdiFlush();
+      const auto* first = static_cast<const std::uint32_t*>(bits);
+      pixels.assign(first,
+                    first + static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
     }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
   }
-  if (bitmap != nullptr) DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
-  if (!copied) return false;
+  return pixels;
+}
+
+bool SaveWindowPng(HWND window, const std::string& path) {
+  RECT rect{};
+  if (!GetWindowRect(window, &rect)) return false;
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  const std::vector<std::uint32_t> pixels = CaptureScreen(rect);
+  if (pixels.empty()) return false;
+
+  std::vector<std::uint8_t> raw;
+  raw.reserve(static_cast<std::size_t>(height) * (static_cast<std::size_t>(width) * 3 + 1));
+  for (int y = 0; y < height; ++y) {
+    raw.push_back(0);  // no filter
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t rgb =
+          pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                 static_cast<std::size_t>(x)];
+      raw.insert(raw.end(), {static_cast<std::uint8_t>(rgb >> 16),
+                             static_cast<std::uint8_t>(rgb >> 8), static_cast<std::uint8_t>(rgb)});
+    }
+  }
 
   std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   std::vector<std::uint8_t> header;

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -154,35 +156,9 @@ inline std::vector<std::string> LayoutFaults(HWND dialog, bool checkBoxesAsLaidO
 // Whether the screen shows `rect` (screen coordinates) in more than one colour: a control that
 // has been drawn there shows its frame or text on its background.
 inline bool DrawnOnScreen(const RECT& rect) {
-  const int width = rect.right - rect.left;
-  const int height = rect.bottom - rect.top;
-  if (width <= 0 || height <= 0) return false;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  bool varied = false;
-  if (bitmap != nullptr) {
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    if (BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY)) {
-      GdiFlush();
-      const auto* pixels = static_cast<const DWORD*>(bits);
-      const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-      for (std::size_t i = 1; i < count && !varied; ++i) varied = pixels[i] != pixels[0];
-    }
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-  }
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return varied;
+  const std::vector<std::uint32_t> pixels = probe::CaptureScreen(rect);
+  return std::any_of(pixels.begin(), pixels.end(),
+                     [&](std::uint32_t pixel) { return pixel != pixels.front(); });
 }
 
 // Redraws the dialog, waits until the screen shows every one of its controls, and saves it as a
