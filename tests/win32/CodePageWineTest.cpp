@@ -183,15 +183,7 @@ std::string Stored(const std::wstring& profile) {
   return text;
 }
 
-// Runs the plug-in's Configure on this thread while `act` plays the user on another.
-void ConfigureAs(PluginApi& plugin, const std::function<void(User&)>& act) {
-  test::PlayUser(
-      [&] {
-        plugin.Configure();
-        return 0;
-      },
-      act);
-}
+using test::ConfigureAs;
 
 bool Checked(const User& u, const char* text) {
   return SendMessageA(u.Child("Button", text), BM_GETCHECK, 0, 0) == BST_CHECKED;

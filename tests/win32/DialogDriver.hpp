@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "KeyProbe.hpp"
+#include "PluginApi.hpp"
 
 namespace tovrel::test {
 
@@ -249,6 +250,16 @@ inline int PlayUser(const std::function<int()>& show, const std::function<void(U
   const int result = show();
   driver.join();
   return result;
+}
+
+// Runs the plug-in's Configure on this thread while `act` plays the user on another.
+inline void ConfigureAs(host::PluginApi& plugin, const std::function<void(User&)>& act) {
+  PlayUser(
+      [&] {
+        plugin.Configure();
+        return 0;
+      },
+      act);
 }
 
 }  // namespace tovrel::test

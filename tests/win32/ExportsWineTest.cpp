@@ -78,15 +78,7 @@ probe::EscapeOutcome EscapeInConversation() {
   return probe::SendEscape(window);
 }
 
-// Runs the plug-in's Configure on this thread while `act` plays the user on another.
-void ConfigureAs(PluginApi& plugin, const std::function<void(User&)>& act) {
-  test::PlayUser(
-      [&] {
-        plugin.Configure();
-        return 0;
-      },
-      act);
-}
+using test::ConfigureAs;
 
 class ExportsTest : public testing::Test {
  protected:
