@@ -1,11 +1,10 @@
 #include "fConfig.hpp"
 
-#include <algorithm>
-#include <string>
+#include <cstring>
 #include <string_view>
-#include <vector>
 
 #include "AnsiText.hpp"
+#include "Memory.hpp"
 #include "platform/platform.hpp"
 
 namespace tovrel {
@@ -23,46 +22,55 @@ constexpr std::size_t kMostBytesPerUnit = 3;
 // Beyond this no name is fetched: the registry holds none so long.
 constexpr std::size_t kLargestNameBuffer = std::size_t{64} * 1024;
 
+enum class Fetched { Name, None, OutOfMemory };
+
 // The name of the subkey at `index`, grown into a larger buffer when it does not fit.
-bool FetchName(platform::RegKey root, std::uint32_t index, std::vector<char>& buffer,
-               std::string& name) {
+Fetched FetchName(platform::RegKey root, std::uint32_t index, Array<char>& buffer,
+                  std::uint32_t& length) noexcept {
   for (;;) {
-    auto length = static_cast<std::uint32_t>(buffer.size());
+    length = static_cast<std::uint32_t>(buffer.size());
     const platform::RegStatus status =
         platform::EnumRegistrySubkey(root, index, buffer.data(), &length);
-    if (status == platform::kRegSuccess) {
-      name.assign(buffer.data(), length);
-      return true;
+    if (status == platform::kRegSuccess) return Fetched::Name;
+    if (status != platform::kRegMoreData || buffer.size() >= kLargestNameBuffer) {
+      return Fetched::None;
     }
-    if (status != platform::kRegMoreData || buffer.size() >= kLargestNameBuffer) return false;
-    buffer.resize(buffer.size() * 2);
+    if (!buffer.Resize(buffer.size() * 2)) return Fetched::OutOfMemory;
   }
 }
 
-// All subkey names, taken before anything is written, so that writing cannot change the list.
-std::vector<std::string> ProfileNames(platform::RegKey root) {
-  std::vector<std::string> names;
+// All subkey names, taken before anything is written, so that writing cannot change the list:
+// one after the other, each with its NUL. A name with a NUL inside cannot be opened through 8-bit
+// text and is left out. False when memory runs out before the list is whole.
+bool ProfileNames(platform::RegKey root, Array<char>& names) noexcept {
   std::uint32_t count = 0;
   std::uint32_t longest = 0;
   if (platform::QueryRegistrySubkeys(root, &count, &longest) != platform::kRegSuccess) {
-    return names;
+    return true;  // no names to take
   }
-  names.reserve(count);
   // The longest-name figure counts UTF-16 units while the names come in bytes: room for the
   // longest name in the widest code page.
-  std::vector<char> buffer(std::max<std::size_t>(longest, kLongestKeyName) * kMostBytesPerUnit + 1);
-  std::string name;
-  for (std::uint32_t index = 0; index < count; ++index) {
-    if (FetchName(root, index, buffer, name)) names.push_back(name);
+  Array<char> buffer;
+  if (!buffer.Resize((longest > kLongestKeyName ? longest : kLongestKeyName) * kMostBytesPerUnit +
+                     1)) {
+    return false;
   }
-  return names;
+  for (std::uint32_t index = 0; index < count; ++index) {
+    std::uint32_t length = 0;
+    const Fetched fetched = FetchName(root, index, buffer, length);
+    if (fetched == Fetched::OutOfMemory) return false;
+    if (fetched == Fetched::None || std::memchr(buffer.data(), '\0', length) != nullptr) continue;
+    const char end = '\0';
+    if (!names.Append(buffer.data(), length) || !names.Push(end)) return false;
+  }
+  return true;
 }
 
 // Whether the key SaveSettings would write under for `userKey` is an existing subkey of the
 // root. A name enumerated with characters the code page lacks comes back with default
 // characters, and a profile may be deleted in the meantime: neither is created anew.
-bool ProfileExists(platform::RegKey root, std::u16string_view userKey) {
-  std::string name;
+bool ProfileExists(platform::RegKey root, std::u16string_view userKey) noexcept {
+  Text name;
   if (!ToAnsi(userKey, name) || name.empty()) return false;  // the empty name is the root
   OwnedRegKey profile;
   return platform::OpenRegistryKey(root, name.c_str(), profile.Put()) == platform::kRegSuccess;
@@ -71,22 +79,23 @@ bool ProfileExists(platform::RegKey root, std::u16string_view userKey) {
 }  // namespace
 
 void ApplyToAllProfiles(PackedSettings settings) noexcept {
-  try {
-    OwnedRegKey root;
-    if (platform::OpenRegistryKey(platform::kCurrentUser, kHostRegistryRoot, root.Put()) !=
-        platform::kRegSuccess) {
-      return;
+  OwnedRegKey root;
+  if (platform::OpenRegistryKey(platform::kCurrentUser, kHostRegistryRoot, root.Put()) !=
+      platform::kRegSuccess) {
+    return;
+  }
+  // Out of memory for the name list: the profiles are left as they were.
+  Array<char> names;
+  if (!ProfileNames(root.Get(), names)) return;
+  // Every existing subkey is taken for a profile, whatever its name, the current user's
+  // included; the plug-in's own key beneath it is created when missing.
+  Text16 userKey;
+  for (std::size_t at = 0; at < names.size();) {
+    const std::string_view name(names.data() + at);
+    at += name.size() + 1;
+    if (FromAnsi(name, userKey) && ProfileExists(root.Get(), userKey)) {
+      SaveSettings(userKey, settings);
     }
-    // Every existing subkey is taken for a profile, whatever its name, the current user's
-    // included; the plug-in's own key beneath it is created when missing.
-    std::u16string userKey;
-    for (const std::string& name : ProfileNames(root.Get())) {
-      if (FromAnsi(name, userKey) && ProfileExists(root.Get(), userKey)) {
-        SaveSettings(userKey, settings);
-      }
-    }
-  } catch (...) {
-    // Out of memory for the name list: the profiles are left as they were.
   }
 }
 

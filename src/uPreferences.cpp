@@ -1,7 +1,5 @@
 #include "uPreferences.hpp"
 
-#include <string>
-
 #include "AnsiText.hpp"
 #include "platform/platform.hpp"
 
@@ -19,22 +17,23 @@ constexpr char kEnablePlugin[] = "EnablePlugin";
 constexpr char kESCAction[] = "ESCAction";
 constexpr char kMinimizeMsgrMainWin[] = "MinimizeMsgrMainWin";
 
-// The settings key's path as the registry gets it: joined in UTF-16, converted to the ANSI code
-// page, without the leading backslash. The user key goes in unchanged: a backslash in it nests
-// keys, and an empty one leaves two backslashes in a row for the registry to judge.
-bool SettingsKeyPath(std::u16string_view userKey, std::string& path) {
-  std::u16string wide;
-  wide.reserve(kHostRoot.size() + userKey.size() + kPluginsLevel.size() + kPluginKey.size());
-  wide.append(kHostRoot).append(userKey).append(kPluginsLevel).append(kPluginKey);
-  if (!ToAnsi(wide, path) || path.empty() || path.front() != '\\') return false;
-  path.erase(0, 1);
-  return true;
+// The settings key's path as the registry gets it: joined in UTF-16 and converted to the ANSI code
+// page, still with the leading backslash. The user key goes in unchanged: a backslash in it nests
+// keys, and an empty one leaves two backslashes in a row for the registry to judge. False when
+// memory runs out or the text cannot be converted.
+bool SettingsKeyPath(std::u16string_view userKey, Text& path) noexcept {
+  Text16 wide;
+  if (!wide.Append(kHostRoot) || !wide.Append(userKey) || !wide.Append(kPluginsLevel) ||
+      !wide.Append(kPluginKey)) {
+    return false;
+  }
+  return ToAnsi(wide, path) && path.c_str()[0] == '\\';
 }
 
-bool OpenSettingsKey(std::u16string_view userKey, OwnedRegKey& key) {
-  std::string path;
+bool OpenSettingsKey(std::u16string_view userKey, OwnedRegKey& key) noexcept {
+  Text path;
   if (!SettingsKeyPath(userKey, path)) return false;
-  return platform::CreateRegistryKey(platform::kCurrentUser, path.c_str(), key.Put()) ==
+  return platform::CreateRegistryKey(platform::kCurrentUser, path.c_str() + 1, key.Put()) ==
          platform::kRegSuccess;
 }
 
@@ -66,31 +65,25 @@ void WriteDword(const OwnedRegKey& key, const char* name, std::uint32_t value) n
 
 void LoadSettings(std::u16string_view userKey, PluginSettings& settings) noexcept {
   settings = kDefaultSettings;
-  try {
-    OwnedRegKey key;
-    if (!OpenSettingsKey(userKey, key)) return;
-    std::uint32_t value = 0;
-    if (ReadDword(key, kEnablePlugin, value)) settings.EnablePlugin = value != 0 ? 1 : 0;
-    if (ReadDword(key, kESCAction, value)) settings.ESCAction = static_cast<std::uint8_t>(value);
-    if (ReadDword(key, kMinimizeMsgrMainWin, value)) {
-      settings.MinimizeMsgrMainWin = value != 0 ? 1 : 0;
-    }
-  } catch (...) {
-    // Out of memory while building the path: the defaults stand.
+  OwnedRegKey key;
+  // Out of memory while building the path: the defaults stand.
+  if (!OpenSettingsKey(userKey, key)) return;
+  std::uint32_t value = 0;
+  if (ReadDword(key, kEnablePlugin, value)) settings.EnablePlugin = value != 0 ? 1 : 0;
+  if (ReadDword(key, kESCAction, value)) settings.ESCAction = static_cast<std::uint8_t>(value);
+  if (ReadDword(key, kMinimizeMsgrMainWin, value)) {
+    settings.MinimizeMsgrMainWin = value != 0 ? 1 : 0;
   }
 }
 
 void SaveSettings(std::u16string_view userKey, PackedSettings settings) noexcept {
-  try {
-    OwnedRegKey key;
-    if (!OpenSettingsKey(userKey, key)) return;
-    const PluginSettings fields = UnpackSettings(settings);
-    WriteDword(key, kEnablePlugin, fields.EnablePlugin);
-    WriteDword(key, kESCAction, fields.ESCAction);
-    WriteDword(key, kMinimizeMsgrMainWin, fields.MinimizeMsgrMainWin);
-  } catch (...) {
-    // Out of memory while building the path: nothing is written.
-  }
+  OwnedRegKey key;
+  // Out of memory while building the path: nothing is written.
+  if (!OpenSettingsKey(userKey, key)) return;
+  const PluginSettings fields = UnpackSettings(settings);
+  WriteDword(key, kEnablePlugin, fields.EnablePlugin);
+  WriteDword(key, kESCAction, fields.ESCAction);
+  WriteDword(key, kMinimizeMsgrMainWin, fields.MinimizeMsgrMainWin);
 }
 
 }  // namespace tovrel

@@ -52,6 +52,12 @@ std::uint32_t CurrentThreadId() noexcept;
 // DisableThreadLibraryCalls: no thread attach and detach notifications for the module.
 void DisableThreadNotifications(Instance module) noexcept;
 
+// --- memory (the C runtime's heap) ---
+// A block of `bytes` bytes aligned for any type, or null when there is no memory. Free takes
+// null as well as a block from Allocate.
+void* Allocate(std::size_t bytes) noexcept;
+void Free(void* block) noexcept;
+
 // --- named shared memory (kernel32) ---
 // Creates a paging-file-backed mapping of `size` bytes with read/write protection, or opens the
 // existing one of that name. None on failure.

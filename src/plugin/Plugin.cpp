@@ -1,10 +1,10 @@
 #include "plugin/Plugin.hpp"
 
+#include <cstddef>
 #include <cstring>
-#include <memory>
-#include <string_view>
 
 #include "AnsiText.hpp"
+#include "Memory.hpp"
 #include "plugin/HookInstall.hpp"
 #include "plugin/HookRecord.hpp"
 #include "plugin/ModuleState.hpp"
@@ -13,18 +13,24 @@
 
 namespace tovrel {
 
-std::u16string UserKey;
-// The name fits the string's own buffer: made at load without allocating, it cannot throw.
-std::string PluginDisplayName = "Tovrel plugin";  // NOLINT(cert-err58-cpp)
+Text16 UserKey;
+char PluginDisplayName[16] = "Tovrel plugin";
 TfrmConfig* frmConfig = nullptr;
 
+namespace {
+
+template <std::size_t Size>
+void CopyDisplayName(const char (&name)[Size]) noexcept {
+  static_assert(Size <= sizeof PluginDisplayName, "the name and its NUL fit");
+  std::memcpy(PluginDisplayName, name, Size);
+}
+
+}  // namespace
+
 bool PluginInitialize(const char* userId) noexcept {
-  try {
-    if (userId == nullptr || !FromAnsi(userId, UserKey)) UserKey.clear();
-  } catch (...) {
-    // Out of memory for the identifier: the settings are those of an empty one.
-    UserKey.clear();
-  }
+  // A failed conversion, out of memory included, leaves the identifier empty: the settings are
+  // then those of an empty one.
+  if (userId == nullptr || !FromAnsi(userId, UserKey)) UserKey.Clear();
   LoadSettings(UserKey, ModuleSettings);
   InstallHook();
   return true;
@@ -35,34 +41,33 @@ bool PluginUninitialize() noexcept {
 }
 
 void PluginConfigure() noexcept {
-  try {
-    // Freed on every way out, the failing ones included.
-    auto form = std::make_unique<TfrmConfig>();
-    frmConfig = form.get();
-    form->Create();
+  // Freed on every way out, the failing ones included. A dialog that cannot be made or shown
+  // changes nothing.
+  auto form = Unique<TfrmConfig>::Make();
+  if (!form) return;
+  frmConfig = form.Get();
+  if (form->Create()) {
     form->Settings = ModuleSettings;
     if (form->ShowModal() == kDialogResultOK) {
       // The filter reads the module's settings at every event: the next key follows these.
       ModuleSettings = form->Settings;
       SaveSettings(UserKey, PackSettings(ModuleSettings));
     }
-  } catch (...) {
-    // The dialog could not be made or shown: nothing changes.
   }
   frmConfig = nullptr;
 }
 
 bool PluginPublishInfo(char* buffer) noexcept {
   if (buffer == nullptr) return false;
-  std::memcpy(buffer, PluginDisplayName.c_str(), PluginDisplayName.size() + 1);
+  std::memcpy(buffer, PluginDisplayName, std::strlen(PluginDisplayName) + 1);
   return true;
 }
 
 void ModuleStart(platform::Instance instance) noexcept {
   ModuleInstance = instance;
   ModuleSettings = {0, 0, 0};
-  UserKey.clear();
-  PluginDisplayName.assign("Tovrel plugin");  // fits the string's own buffer: no allocation
+  UserKey.Release();
+  CopyDisplayName("Tovrel plugin");
   platform::DisableThreadNotifications(instance);
   // Asked once, at start: it chooses the dialog's face.
   toolkit::OsPlatformId();
@@ -71,8 +76,8 @@ void ModuleStart(platform::Instance instance) noexcept {
 
 void ModuleUnload() noexcept {
   ModuleAttachDetach(0);
-  std::u16string().swap(UserKey);
-  std::string().swap(PluginDisplayName);
+  UserKey.Release();
+  CopyDisplayName("");
 }
 
 }  // namespace tovrel

@@ -3,21 +3,21 @@
 // plugin/win32; everything here runs and is tested natively.
 #pragma once
 
-#include <string>
-
+#include "Text.hpp"
 #include "fConfig.hpp"
 #include "platform/platform.hpp"
 
 namespace tovrel {
 
 // The user identifier the host passed to Initialize, as UTF-16; empty until then.
-extern std::u16string UserKey;
-// The name PublishInfo hands the host.
-extern std::string PluginDisplayName;
+extern Text16 UserKey;
+// The name PublishInfo hands the host: set at load, emptied at unload. It lives in the module's
+// data, so that neither needs memory.
+extern char PluginDisplayName[16];
 // The dialog while Configure runs it; null otherwise.
 extern TfrmConfig* frmConfig;
 
-// Each entry point below catches everything: nothing thrown ever reaches the host.
+// Nothing below throws, and none of it fails on the host: running out of memory only skips a step.
 
 // Takes the user identifier (8-bit text in the system code page, or null), loads that user's
 // settings and installs the hook on the calling thread. Always true.

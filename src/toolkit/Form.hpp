@@ -92,22 +92,25 @@ char (&DefaultFontFace() noexcept)[kFaceNameSize];
 // asked once and remembered.
 std::uint32_t OsPlatformId() noexcept;
 
+// The module is built without exceptions: handlers, like everything else, report failure by what
+// they set, never by throwing.
 class TForm {
  public:
   explicit TForm(const FormLayout& layout) noexcept;
-  virtual ~TForm();
+  // Not virtual: a form is destroyed as what it is, never through this base.
+  ~TForm();
   TForm(const TForm&) = delete;
   TForm& operator=(const TForm&) = delete;
 
   // Builds the form's windows from the layout, scaled to the screen, and then runs the create
-  // handler. Throws std::bad_alloc when the windows cannot be made; the destructor cleans up.
-  // A form is created once: a second call does nothing.
-  void Create();
+  // handler. False when the windows cannot be made; the destructor cleans up what was made.
+  // A form is created once: a second call does nothing and answers whether the form has windows.
+  [[nodiscard]] bool Create();
   // Runs the show handler, shows the form modally on the calling thread and returns once a
   // result is set, at once even when it is set inside a message another thread sent. The form
   // is hidden again on return. A form whose window is destroyed while it runs ends with Cancel;
-  // so does a form without windows. Throws std::bad_alloc, with no window disabled, when memory
-  // runs out before the form is shown.
+  // so does a form without windows, and one for which memory runs out before it is shown, with
+  // no window disabled.
   int ShowModal();
 
   // A click on a control, as by the user: a check box's state flips first.
@@ -138,6 +141,7 @@ class TForm {
   const FormLayout& layout_;
   // The platform's part of the form (its windows), owned by the toolkit.
   struct Windows;
+  // Made by Unique<Windows>::Make, so the platform's part is taken back by a Unique.
   Windows* windows_ = nullptr;
 };
 

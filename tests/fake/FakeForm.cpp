@@ -1,8 +1,9 @@
 // The toolkit without windows: creating a form runs its create handler, showing it runs its show
 // handler and then lets the scripted user act on it.
-#include <new>
+#include <utility>
 
 #include "FakePlatform.hpp"
+#include "Memory.hpp"
 #include "toolkit/Form.hpp"
 #include "uConstants.hpp"
 
@@ -14,14 +15,16 @@ std::uint32_t OsPlatformId() noexcept {
   return fake::FakeSystem::Get().PlatformId;
 }
 
-void TForm::Create() {
+bool TForm::Create() {
   fake::FakeSystem& system = fake::FakeSystem::Get();
-  if (windows_ != nullptr) return;  // created once
-  if (system.ConsumeFailure(fake::Op::CreateForm)) throw std::bad_alloc();
-  windows_ = new Windows;
+  if (windows_ != nullptr) return true;  // created once
+  if (system.ConsumeFailure(fake::Op::CreateForm)) return false;
+  windows_ = Unique<Windows>::Make().Release();
+  if (windows_ == nullptr) return false;
   ++system.FormsCreated;
   ++system.OpenForms;
   Run(layout_.OnCreate);
+  return true;
 }
 
 int TForm::ShowModal() {
@@ -37,8 +40,7 @@ int TForm::ShowModal() {
 
 void TForm::DestroyWindows() noexcept {
   if (windows_ == nullptr) return;
-  delete windows_;
-  windows_ = nullptr;
+  const Unique<Windows> gone(std::exchange(windows_, nullptr));
   --fake::FakeSystem::Get().OpenForms;
 }
 

@@ -1,10 +1,10 @@
 #include "FakePlatform.hpp"
 
 #include <algorithm>
-#include <utility>
-
 #include <cstring>
+#include <new>
 #include <string_view>
+#include <utility>
 
 #include "AllocationControl.hpp"
 #include "FakeCodePage.hpp"
@@ -149,6 +149,15 @@ namespace tovrel::platform {
 
 using fake::FakeSystem;
 using test::AllocationFailuresSuspended;
+
+// The heap is the test program's operator new, which tests can count and run out of memory.
+void* Allocate(std::size_t bytes) noexcept {
+  return ::operator new(bytes, std::nothrow);
+}
+
+void Free(void* block) noexcept {
+  ::operator delete(block);
+}
 
 std::uint32_t CurrentProcessId() noexcept {
   return FakeSystem::Get().ProcessId;

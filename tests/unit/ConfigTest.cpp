@@ -114,7 +114,7 @@ TEST_F(ConfigTest, FormCreateChoosesTheDialogFaceAndMakesItTheModuleDefault) {
     toolkit::CopyFaceName(toolkit::DefaultFontFace(), "MS Sans Serif");
     TfrmConfig form;
     EXPECT_STREQ(form.FontName, "MS Sans Serif") << "the layout font until the form is created";
-    form.Create();
+    ASSERT_TRUE(form.Create());
     EXPECT_STREQ(form.FontName, face);
     EXPECT_STREQ(toolkit::DefaultFontFace(), face);
     // The layout scales by the height of "0" in the face its text will be shown in.
@@ -201,6 +201,22 @@ TEST_F(ConfigTest, SetAsDefaultTicked_DoubleByteNamesOfEveryLength_AllReceiveThe
     EXPECT_EQ(registry_.Writes.size(), 3 * profiles.size());
     EXPECT_EQ(registry_.SubkeyNames(kRoot).size(), profiles.size()) << "no profile key is made";
   }
+}
+
+// A key name with a NUL inside comes back whole from enumeration, but 8-bit text ends at the NUL:
+// taken for a profile, it would be cut to another profile's name, which is then written twice.
+// It is passed over; the profiles around it are written once each.
+TEST_F(ConfigTest, ApplyToAll_PassesOverANameWithANulInside) {
+  registry_.AddKey(std::string(kRoot) + "\\eve");
+  registry_.AddKeyWide(std::u16string(u"Software\\Quorvel\\MsgPlus2\\eve") + u'\0' + u"x");
+  registry_.AddKey(std::string(kRoot) + "\\frank");
+  ASSERT_EQ(registry_.SubkeyNames(kRoot).size(), 3u);
+  ApplyToAllWithOK();
+  const std::vector<std::string> expected = {
+      KeyOf("eve") + "\\EnablePlugin=1",        KeyOf("eve") + "\\ESCAction=1",
+      KeyOf("eve") + "\\MinimizeMsgrMainWin=0", KeyOf("frank") + "\\EnablePlugin=1",
+      KeyOf("frank") + "\\ESCAction=1",         KeyOf("frank") + "\\MinimizeMsgrMainWin=0"};
+  EXPECT_EQ(registry_.Writes, expected);
 }
 
 // A name with characters the code page lacks is enumerated with default characters; writing

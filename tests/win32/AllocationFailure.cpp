@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/platform.hpp"
+
 namespace {
 std::atomic<DWORD> g_thread{0};  // 0: disarmed
 std::atomic<int> g_countdown{0};
@@ -72,3 +74,17 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }
 // NOLINTEND(cppcoreguidelines-no-malloc)
+
+// The module's heap in this program: the operator new above, in place of the C runtime's heap
+// that the platform layer's own definitions hand out.
+namespace tovrel::platform {
+
+void* Allocate(std::size_t bytes) noexcept {
+  return ::operator new(bytes, std::nothrow);
+}
+
+void Free(void* block) noexcept {
+  ::operator delete(block);
+}
+
+}  // namespace tovrel::platform

@@ -1,6 +1,6 @@
-// Memory running out on one thread of the Wine tests: the program's operator new refuses the n-th
-// allocation made on the armed thread, and every one after it, until disarmed. Other threads
-// allocate as usual.
+// Memory running out on one thread of the Wine tests: the program's operator new, which is also
+// the module's heap in this program, refuses the n-th allocation made on the armed thread, and
+// every one after it, until disarmed. Other threads allocate as usual.
 #pragma once
 
 namespace tovrel::test {

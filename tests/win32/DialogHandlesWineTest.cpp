@@ -56,7 +56,7 @@ Seen OneDialog() {
   current = &seen;
   {
     TfrmConfig form;
-    form.Create();
+    EXPECT_TRUE(form.Create());
     // On the dialog's own thread, inside its loop: the context it runs in.
     struct Timer {
       static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {

@@ -35,7 +35,7 @@ struct Outcome {
 Outcome RunDialog(PluginSettings settings, const std::function<void(User&)>& act,
                   const char* what = "dialog") {
   TfrmConfig form;
-  form.Create();
+  EXPECT_TRUE(form.Create());
   form.Settings = settings;
   const int result = test::PlayUser([&] { return form.ShowModal(); }, act, what);
   return {result, form.Settings};

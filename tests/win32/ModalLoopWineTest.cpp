@@ -113,7 +113,7 @@ TEST_F(ModalLoopTest, SentMessagesFromAnotherThreadEndTheDialogWithinASecond) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Name);
     TfrmConfig form;
-    form.Create();
+    ASSERT_TRUE(form.Create());
     ULONGLONG elapsed = 0;
     const int result = ShowWith(form, [&](const User& u) {
       ASSERT_TRUE(WaitFor([&] { return Drawn(u.Dialog); }));
@@ -136,7 +136,7 @@ TEST_F(ModalLoopTest, DestroyedOnTheCallersThread_EndsConfigureWithNothingChange
   destroyed = 0;
   const std::string user = "tovrel-destroyed-dialog";
   RegDeleteKeyA(HKEY_CURRENT_USER, host::SettingsKeyOf(user).c_str());
-  UserKey.assign(user.begin(), user.end());
+  ASSERT_TRUE(UserKey.Assign(u"tovrel-destroyed-dialog"));
   const PluginSettings before{1, DoNothing, 0};
   ModuleSettings = before;
   probe::ProbeWindow other("TovrelTestSecond");
@@ -187,14 +187,14 @@ TEST_F(ModalLoopTest, DestroyedOnTheCallersThread_EndsConfigureWithNothingChange
   EXPECT_TRUE(IsWindowEnabled(other.Handle())) << "no window is left disabled";
   EXPECT_EQ(GetActiveWindow(), owner_.Handle()) << "the window active before is active again";
   EXPECT_EQ(frmConfig, nullptr);
-  UserKey.clear();
+  UserKey.Release();
   ModuleSettings = {0, 0, 0};
 }
 
 // A form destroyed before it is shown ends at once with Cancel, and disables nothing.
 TEST_F(ModalLoopTest, DestroyedBeforeItIsShown_EndsWithCancel) {
   TfrmConfig form;
-  form.Create();
+  ASSERT_TRUE(form.Create());
   HWND window = FindWindowA(kConfigLayout.Name, kConfigCaption);
   ASSERT_NE(window, nullptr);
   ASSERT_TRUE(DestroyWindow(window));
@@ -205,9 +205,9 @@ TEST_F(ModalLoopTest, DestroyedBeforeItIsShown_EndsWithCancel) {
 TEST_F(ModalLoopTest, CreatedTwice_KeepsOneSetOfWindows) {
   {
     TfrmConfig form;
-    form.Create();
+    ASSERT_TRUE(form.Create());
     HWND first = FindWindowA(kConfigLayout.Name, kConfigCaption);
-    form.Create();
+    EXPECT_TRUE(form.Create()) << "the form has its windows";
     EXPECT_EQ(FormWindows(), 1) << "the second call is refused";
     EXPECT_EQ(FindWindowA(kConfigLayout.Name, kConfigCaption), first);
     EXPECT_EQ(ShowWith(form, [](const User& u) { SendMessageA(u.Dialog, WM_CLOSE, 0, 0); }),
@@ -227,7 +227,7 @@ TEST_F(ModalLoopTest, OutOfMemoryWhileCollectingTheWindowsLeavesNoneDisabled) {
   for (int n = 1; n < 20; ++n) {
     SCOPED_TRACE("allocation " + std::to_string(n));
     TfrmConfig form;
-    form.Create();
+    ASSERT_TRUE(form.Create());
     std::atomic<bool> returned{false};
     std::atomic<bool> shown{false};
     std::thread driver([&] {
@@ -243,18 +243,14 @@ TEST_F(ModalLoopTest, OutOfMemoryWhileCollectingTheWindowsLeavesNoneDisabled) {
         return returned.load();
       });
     });
-    bool refused = false;
     test::FailAllocationsOnThisThread(n);
-    try {
-      form.ShowModal();
-    } catch (const std::bad_alloc&) {
-      refused = true;
-    }
+    const int result = form.ShowModal();
     const int refusals = test::RefusedAllocations();
     test::FailAllocationsOnThisThread(0);
     returned = true;
     driver.join();
-    if (refused) {
+    EXPECT_EQ(result, kDialogResultCancel);
+    if (refusals > 0) {
       ++refusedRuns;
       EXPECT_FALSE(shown) << "nothing is shown";
       EXPECT_TRUE(IsWindowEnabled(owner_.Handle()));
@@ -272,7 +268,7 @@ TEST_F(ModalLoopTest, OutOfMemoryWhileCollectingTheWindowsLeavesNoneDisabled) {
 // WM_QUIT is the thread's own loop's: the dialog ends with Cancel and posts it again.
 TEST_F(ModalLoopTest, QuitDuringTheDialogEndsItAndIsPostedAgain) {
   TfrmConfig form;
-  form.Create();
+  ASSERT_TRUE(form.Create());
   EXPECT_EQ(
       ShowWith(form, [](const User& u) { PostThreadMessageA(u.DialogThread, WM_QUIT, 7, 0); }),
       kDialogResultCancel);
@@ -285,7 +281,7 @@ TEST_F(ModalLoopTest, QuitDuringTheDialogEndsItAndIsPostedAgain) {
 // that had it.
 TEST_F(ModalLoopTest, ReactivatedTheFocusReturnsToItsControl) {
   TfrmConfig form;
-  form.Create();
+  ASSERT_TRUE(form.Create());
   form.Settings = {1, MinimizeIMWindow, 0};
   ShowWith(form, [](const User& u) {
     ASSERT_TRUE(u.Tab());
@@ -309,7 +305,7 @@ TEST_F(ModalLoopTest, DefaultButtonLookFollowsTheFocus) {
     return (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
   };
   TfrmConfig form;
-  form.Create();
+  ASSERT_TRUE(form.Create());
   form.Settings = {1, MinimizeIMWindow, 0};
   ShowWith(form, [&](const User& u) {
     HWND ok = u.Child("Button", "OK");

@@ -9,11 +9,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
-#include <new>
 #include <utility>
-#include <vector>
 
+#include "Memory.hpp"
 #include "platform/Owned.hpp"
 #include "toolkit/Form.hpp"
 #include "uConstants.hpp"
@@ -177,19 +175,18 @@ struct TForm::Windows {
   OwnedActCtx themeContext;
   OwnedClass formClass;
   OwnedFont font;
-  OwnedWindow formWindow;      // the form's own; null once destroyed
-  std::vector<HWND> controls;  // by layout position: children of the form's window
-  std::vector<HWND> tabOrder;
+  OwnedWindow formWindow;  // the form's own; null once destroyed
+  Array<HWND> controls;    // by layout position: children of the form's window
+  Array<HWND> tabOrder;
   int screenDensity = 96;        // the screen's pixels per inch
   HWND focus = nullptr;          // given back the focus when the form is activated again
   HWND defaultButton = nullptr;  // the layout's default button, if it has one
   HWND defaultLook = nullptr;    // the push button drawn as the default one
-  std::exception_ptr error;      // thrown by a handler inside the window procedure
   bool looping = false;          // the modal loop runs
   bool inLoopDispatch = false;   // the loop itself is handing a message on
   bool wakePosted = false;       // the loop has been woken for the result
 
-  explicit Windows(TForm& owning) : owner(owning) {}
+  explicit Windows(TForm& owning) noexcept : owner(owning) {}
   Windows(const Windows&) = delete;
   Windows& operator=(const Windows&) = delete;
   ~Windows() {
@@ -198,22 +195,23 @@ struct TForm::Windows {
   }
 
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-  LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam) noexcept;
 
-  void Build();
-  void Refont();
+  [[nodiscard]] bool Build() noexcept;
+  [[nodiscard]] bool AppendTabStops(int parent) noexcept;
+  [[nodiscard]] bool Refont() noexcept;
   void Sync() noexcept;
   int IndexOf(HWND candidate) const noexcept;
   int FindOption(std::uint8_t option) const noexcept;
   bool IsPushButton(HWND candidate) const noexcept;
   void ShowDefaultOn(HWND button) noexcept;
   void MoveFocus(bool backwards) noexcept;
-  bool DialogKey(const MSG& message);
-  void Guarded(void (*action)(TForm&, std::size_t, int), std::size_t index, int value) noexcept;
+  bool DialogKey(const MSG& message) noexcept;
+  void Act(void (*action)(TForm&, std::size_t, int), std::size_t index, int value) noexcept;
   void Destroyed() noexcept;
   void WakeForResult() noexcept;
-  void RunModalLoop();
-  void EndModal(const std::vector<HWND>& disabled, HWND activeBefore) const noexcept;
+  void RunModalLoop() noexcept;
+  void EndModal(const Array<HWND>& disabled, HWND activeBefore) const noexcept;
 };
 
 namespace {
@@ -226,8 +224,9 @@ struct Scaler {
 
 }  // namespace
 
-// One pass over the layout data, in creation order, then the tab order.
-void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complexity)
+// One pass over the layout data, in creation order, then the tab order. False when a window, a
+// font or memory could not be had.
+bool TForm::Windows::Build() noexcept {  // NOLINT(readability-function-cognitive-complexity)
   const FormLayout& layout = owner.layout_;
   const HINSTANCE module = ThisModule();
 
@@ -243,7 +242,7 @@ void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complex
     fontHeight = ::MulDiv(fontHeight, density, layout.DesignDensity);
   }
   font = CreateFace(fontHeight, owner.FontName);
-  if (!font) throw std::bad_alloc();
+  if (!font) return false;
   Scaler scale;
   const int zeroHeight =
       ZeroHeight(fontHeight, layout.ScalingFace != nullptr ? layout.ScalingFace() : owner.FontName);
@@ -260,7 +259,7 @@ void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complex
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
   windowClass.lpszClassName = layout.Name;
   if (::RegisterClassExA(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    throw std::bad_alloc();
+    return false;
   }
   formClass.Reset(layout.Name);  // registered here or by another form of the class
 
@@ -272,11 +271,13 @@ void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complex
   formWindow.Reset(::CreateWindowExA(exStyle, layout.Name, layout.Caption, style, CW_USEDEFAULT,
                                      CW_USEDEFAULT, frame.right - frame.left,
                                      frame.bottom - frame.top, nullptr, nullptr, module, this));
-  if (!formWindow) throw std::bad_alloc();
+  if (!formWindow) return false;
 
   // Each control at its parent's position plus its own; edges scale, so neighbours stay flush.
-  std::vector<POINT> origins(layout.Controls.size());
-  controls.assign(layout.Controls.size(), nullptr);
+  Array<POINT> origins;
+  if (!origins.Resize(layout.Controls.size()) || !controls.Resize(layout.Controls.size())) {
+    return false;
+  }
   for (std::size_t index = 0; index < layout.Controls.size(); ++index) {
     const ControlLayout& control = layout.Controls[index];
     const POINT parent = control.Parent == kNoParent
@@ -321,7 +322,7 @@ void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complex
         height, formWindow.Get(),
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + static_cast<int>(index))),
         module, nullptr);
-    if (child == nullptr) throw std::bad_alloc();
+    if (child == nullptr) return false;
     controls[index] = child;
     ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
     for (const char* item : control.Items) {
@@ -330,39 +331,42 @@ void TForm::Windows::Build() {  // NOLINT(readability-function-cognitive-complex
   }
   ::SendMessageA(formWindow.Get(), WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
 
-  // Tab order: the form's controls by their tab order, a container's children in its place.
-  // Recursive over the layout's parents, as deep as the layout nests.
-  auto appendChildren = [&](auto&& self, int parent) -> void {  // NOLINT(misc-no-recursion)
-    std::vector<std::size_t> children;
-    for (std::size_t index = 0; index < layout.Controls.size(); ++index) {
-      const ControlLayout& control = layout.Controls[index];
-      if (control.Parent == parent && control.TabOrder != kNoTabStop) children.push_back(index);
-    }
-    std::stable_sort(children.begin(), children.end(), [&](std::size_t a, std::size_t b) {
-      return layout.Controls[a].TabOrder < layout.Controls[b].TabOrder;
-    });
-    for (std::size_t index : children) {
-      if (layout.Controls[index].Kind != ControlKind::GroupBox) {
-        tabOrder.push_back(controls[index]);
-      }
-      self(self, static_cast<int>(index));
-    }
-  };
-  appendChildren(appendChildren, kNoParent);
-  focus = tabOrder.empty() ? nullptr : tabOrder.front();
+  if (!AppendTabStops(kNoParent)) return false;
+  focus = tabOrder.empty() ? nullptr : tabOrder[0];
   const int defaultIndex = FindOption(kDefaultButton);
   if (defaultIndex >= 0) defaultButton = controls[static_cast<std::size_t>(defaultIndex)];
   defaultLook = defaultButton;
+  return true;
+}
+
+// Tab order: the form's controls by their tab order, a container's children in its place.
+// Recursive over the layout's parents, as deep as the layout nests.
+bool TForm::Windows::AppendTabStops(int parent) noexcept {  // NOLINT(misc-no-recursion)
+  const auto& all = owner.layout_.Controls;
+  Array<std::size_t> children;
+  for (std::size_t index = 0; index < all.size(); ++index) {
+    if (all[index].Parent != parent || all[index].TabOrder == kNoTabStop) continue;
+    if (!children.Push(index)) return false;
+    // Into place by tab order; equal ones keep their layout order.
+    for (std::size_t at = children.size() - 1;
+         at > 0 && all[children[at - 1]].TabOrder > all[children[at]].TabOrder; --at) {
+      std::swap(children[at - 1], children[at]);
+    }
+  }
+  return std::ranges::all_of(children, [&](std::size_t index) {  // NOLINT(misc-no-recursion)
+    return (all[index].Kind == ControlKind::GroupBox || tabOrder.Push(controls[index])) &&
+           AppendTabStops(static_cast<int>(index));
+  });
 }
 
 // After the create handler: the form's face may have changed; sizes stay as they are.
-void TForm::Windows::Refont() {
+bool TForm::Windows::Refont() noexcept {
   const FormLayout& layout = owner.layout_;
   LOGFONTA current{};
   ::GetObjectA(font.Get(), sizeof current, &current);
   if (std::strcmp(current.lfFaceName, owner.FontName) != 0) {
     OwnedFont replacement = CreateFace(current.lfHeight, owner.FontName);
-    if (!replacement) throw std::bad_alloc();
+    if (!replacement) return false;
     const auto handle = reinterpret_cast<WPARAM>(replacement.Get());
     ::SendMessageA(formWindow.Get(), WM_SETFONT, handle, FALSE);
     for (HWND control : controls) ::SendMessageA(control, WM_SETFONT, handle, FALSE);
@@ -401,6 +405,7 @@ void TForm::Windows::Refont() {
       ::SendMessageA(controls[index], CB_SETDROPPEDWIDTH, static_cast<WPARAM>(dropped), 0);
     }
   }
+  return true;
 }
 
 // The controls show their state: enabled, checked, selected.
@@ -433,7 +438,7 @@ void TForm::Windows::Sync() noexcept {
 }
 
 int TForm::Windows::IndexOf(HWND candidate) const noexcept {
-  auto found = std::find(controls.begin(), controls.end(), candidate);
+  const auto* found = std::find(controls.begin(), controls.end(), candidate);
   return found == controls.end() ? -1 : static_cast<int>(found - controls.begin());
 }
 
@@ -462,7 +467,7 @@ void TForm::Windows::ShowDefaultOn(HWND button) noexcept {
 void TForm::Windows::MoveFocus(bool backwards) noexcept {
   if (tabOrder.empty()) return;
   const auto count = static_cast<int>(tabOrder.size());
-  auto current = std::find(tabOrder.begin(), tabOrder.end(), ::GetFocus());
+  auto* current = std::find(tabOrder.begin(), tabOrder.end(), ::GetFocus());
   int position = current == tabOrder.end() ? (backwards ? 0 : count - 1)
                                            : static_cast<int>(current - tabOrder.begin());
   for (int step = 0; step < count; ++step) {
@@ -477,7 +482,7 @@ void TForm::Windows::MoveFocus(bool backwards) noexcept {
 
 // Tab, Enter and Escape for the form's windows. Enter and Escape are dialog keys only with Shift,
 // Ctrl and Alt released and every drop-down list closed; a modified one is dropped.
-bool TForm::Windows::DialogKey(const MSG& message) {
+bool TForm::Windows::DialogKey(const MSG& message) noexcept {
   if (message.message != WM_KEYDOWN || !formWindow) return false;
   if (message.hwnd != formWindow.Get() && ::GetParent(message.hwnd) != formWindow.Get()) {
     return false;
@@ -508,8 +513,8 @@ bool TForm::Windows::DialogKey(const MSG& message) {
         button = FindOption(kDefaultButton);
       }
       if (button >= 0 && ::IsWindowEnabled(controls[static_cast<std::size_t>(button)])) {
-        Guarded([](TForm& target, std::size_t index, int) { target.Click(index); },
-                static_cast<std::size_t>(button), 0);
+        Act([](TForm& target, std::size_t index, int) { target.Click(index); },
+            static_cast<std::size_t>(button), 0);
       }
       return true;
     }
@@ -518,16 +523,11 @@ bool TForm::Windows::DialogKey(const MSG& message) {
   }
 }
 
-// Runs a handler from the window procedure or the loop; what it throws is kept for ShowModal,
-// which ends the loop and rethrows it past the system's frames.
-void TForm::Windows::Guarded(void (*action)(TForm&, std::size_t, int), std::size_t index,
-                             int value) noexcept {
-  try {
-    action(owner, index, value);
-  } catch (...) {
-    if (!error) error = std::current_exception();
-    owner.ModalResult = kDialogResultCancel;
-  }
+// Runs a user's action from the window procedure or the loop; the controls then show what its
+// handlers made of the form's state.
+void TForm::Windows::Act(void (*action)(TForm&, std::size_t, int), std::size_t index,
+                         int value) noexcept {
+  action(owner, index, value);
   Sync();
 }
 
@@ -556,8 +556,8 @@ LRESULT CALLBACK TForm::Windows::Procedure(HWND window, UINT message, WPARAM wpa
 // and touches none of them again.
 void TForm::Windows::Destroyed() noexcept {
   static_cast<void>(formWindow.Release());  // gone already
-  controls.assign(controls.size(), nullptr);
-  tabOrder.clear();
+  std::fill(controls.begin(), controls.end(), nullptr);
+  tabOrder.Clear();
   focus = defaultButton = defaultLook = nullptr;
   if (looping) owner.ModalResult = kDialogResultCancel;
   WakeForResult();
@@ -571,7 +571,7 @@ void TForm::Windows::WakeForResult() noexcept {
   wakePosted = ::PostThreadMessageA(::GetCurrentThreadId(), WM_NULL, 0, 0) != FALSE;
 }
 
-LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) noexcept {
   switch (message) {
     case WM_COMMAND: {
       const int index = IndexOf(reinterpret_cast<HWND>(lparam));
@@ -580,8 +580,8 @@ LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         // cancel button is clicked, as Enter or Escape would.
         const int button = FindOption(LOWORD(wparam) == IDOK ? kDefaultButton : kCancelButton);
         if (button >= 0 && ::IsWindowEnabled(controls[static_cast<std::size_t>(button)])) {
-          Guarded([](TForm& target, std::size_t at, int) { target.Click(at); },
-                  static_cast<std::size_t>(button), 0);
+          Act([](TForm& target, std::size_t at, int) { target.Click(at); },
+              static_cast<std::size_t>(button), 0);
         }
         return 0;
       }
@@ -591,16 +591,16 @@ LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       const int code = HIWORD(wparam);
       if (code == BN_CLICKED && kind == ControlKind::CheckBox) {
         const int checked = ::SendMessageA(controls[position], BM_GETCHECK, 0, 0) == BST_CHECKED;
-        Guarded([](TForm& target, std::size_t at,
-                   int state) { target.SetChecked(target.Control(at), state != 0); },
-                position, checked);
+        Act([](TForm& target, std::size_t at,
+               int state) { target.SetChecked(target.Control(at), state != 0); },
+            position, checked);
       } else if (code == BN_CLICKED && kind == ControlKind::Button) {
-        Guarded([](TForm& target, std::size_t at, int) { target.Click(at); }, position, 0);
+        Act([](TForm& target, std::size_t at, int) { target.Click(at); }, position, 0);
       } else if (code == CBN_SELCHANGE && kind == ControlKind::DropDownList) {
         const auto selection =
             static_cast<int>(::SendMessageA(controls[position], CB_GETCURSEL, 0, 0));
-        Guarded([](TForm& target, std::size_t at, int item) { target.Select(at, item); }, position,
-                selection);
+        Act([](TForm& target, std::size_t at, int item) { target.Select(at, item); }, position,
+            selection);
       }
       return 0;
     }
@@ -624,33 +624,32 @@ LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
   return ::DefWindowProcA(formWindow.Get(), message, wparam, lparam);
 }
 
-void TForm::Create() {
+bool TForm::Create() {
   // One set of windows per form: a second call is refused, so the first set is never lost.
-  if (windows_ != nullptr) return;
-  windows_ = new Windows(*this);
+  if (windows_ != nullptr) return static_cast<bool>(windows_->formWindow);
+  windows_ = Unique<Windows>::Make(*this).Release();
+  if (windows_ == nullptr) return false;
   windows_->themeContext = CreateThemeContext();
   {
     const OwnedActivation themed = Activate(windows_->themeContext);
-    windows_->Build();
+    if (!windows_->Build()) return false;
   }
   Run(layout_.OnCreate);
-  windows_->Refont();
+  return windows_->Refont();
 }
 
 namespace {
 
 struct ThreadWindows {
   HWND except;
-  std::vector<HWND> windows;
+  Array<HWND> windows;
   bool complete = true;  // false when memory ran out before every window was seen
 };
 
 BOOL CALLBACK CollectEnabled(HWND window, LPARAM context) {
   auto* collected = reinterpret_cast<ThreadWindows*>(context);
   if (window != collected->except && ::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
-    try {
-      collected->windows.push_back(window);
-    } catch (...) {
+    if (!collected->windows.Push(window)) {
       collected->complete = false;
       return FALSE;
     }
@@ -661,7 +660,7 @@ BOOL CALLBACK CollectEnabled(HWND window, LPARAM context) {
 }  // namespace
 
 // Until a result is set, WM_QUIT arrives or the form's window is destroyed.
-void TForm::Windows::RunModalLoop() {
+void TForm::Windows::RunModalLoop() noexcept {
   MSG message{};
   while (owner.ModalResult == 0) {
     const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
@@ -690,7 +689,7 @@ void TForm::Windows::RunModalLoop() {
 // The windows disabled for the form take input again, and the window active before is active
 // again if the form still was, or if the form is gone and took the activation with it. The form
 // is hidden.
-void TForm::Windows::EndModal(const std::vector<HWND>& disabled, HWND activeBefore) const noexcept {
+void TForm::Windows::EndModal(const Array<HWND>& disabled, HWND activeBefore) const noexcept {
   for (HWND window : disabled) {
     if (::IsWindow(window)) ::EnableWindow(window, TRUE);
   }
@@ -720,9 +719,11 @@ int TForm::ShowModal() {
   // All of them or none: a partial list would leave the rest usable, so memory running out
   // while it is made shows nothing.
   ThreadWindows disabled{form, {}};
-  disabled.windows.reserve(16);
   ::EnumThreadWindows(::GetCurrentThreadId(), &CollectEnabled, reinterpret_cast<LPARAM>(&disabled));
-  if (!disabled.complete) throw std::bad_alloc();
+  if (!disabled.complete) {
+    ModalResult = kDialogResultCancel;
+    return ModalResult;
+  }
   for (HWND window : disabled.windows) ::EnableWindow(window, FALSE);
   HWND activeBefore = ::GetActiveWindow();
 
@@ -744,12 +745,11 @@ int TForm::ShowModal() {
   windows.RunModalLoop();
   windows.looping = false;
   windows.EndModal(disabled.windows, activeBefore);
-  if (windows.error) std::rethrow_exception(std::exchange(windows.error, nullptr));
   return ModalResult;
 }
 
 void TForm::DestroyWindows() noexcept {
-  delete std::exchange(windows_, nullptr);
+  const Unique<Windows> gone(std::exchange(windows_, nullptr));
 }
 
 TForm::~TForm() {
