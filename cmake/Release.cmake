@@ -3,22 +3,19 @@
 # builds the same commit with the same toolchain, wherever and whenever; and the package users
 # download, `cmake --build --preset win32 --target package`, equally reproducible.
 
-if(TOVREL_DLL_ONLY)
-  # The nested build of the DLL itself. The version resource takes the version from a generated
-  # header (the resource compiler's command line cannot carry a quoted string reliably).
-  configure_file(${PROJECT_SOURCE_DIR}/src/plugin/win32/tovrel_version.h.in
-                 ${PROJECT_BINARY_DIR}/generated/tovrel_version.h @ONLY)
-  target_include_directories(tovrel PRIVATE ${PROJECT_BINARY_DIR}/generated)
-  # Reproducible: no link time in the PE header (the linker writes 0), a fixed preferred base
-  # address (the linker's automatic one is a hash of the output's path), and no source or build
-  # directory in anything compiled for the DLL.
-  target_link_options(tovrel PRIVATE -Wl,--no-insert-timestamp -Wl,--image-base,0x67400000)
-  foreach(target tovrel tovrel_core tovrel_platform)
-    target_compile_options(${target} PRIVATE -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
-                           -ffile-prefix-map=${PROJECT_BINARY_DIR}/=)
-  endforeach()
-  return()
-endif()
+# The version resource takes the version from a generated header (the resource compiler's command
+# line cannot carry a quoted string reliably).
+configure_file(${PROJECT_SOURCE_DIR}/src/plugin/win32/tovrel_version.h.in
+               ${PROJECT_BINARY_DIR}/generated/tovrel_version.h @ONLY)
+target_include_directories(tovrel PRIVATE ${PROJECT_BINARY_DIR}/generated)
+# Reproducible: no link time in the PE header (the linker writes 0), a fixed preferred base
+# address (the linker's automatic one is a hash of the output's path), and no source or build
+# directory in anything compiled for the DLL.
+target_link_options(tovrel PRIVATE -Wl,--no-insert-timestamp -Wl,--image-base,0x67400000)
+foreach(target tovrel tovrel_core tovrel_platform)
+  target_compile_options(${target} PRIVATE -ffile-prefix-map=${PROJECT_SOURCE_DIR}/=
+                         -ffile-prefix-map=${PROJECT_BINARY_DIR}/=)
+endforeach()
 
 # The C++ code takes the version as a definition.
 target_compile_definitions(tovrel-host PRIVATE TOVREL_VERSION="${PROJECT_VERSION}")

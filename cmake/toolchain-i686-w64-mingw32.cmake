@@ -1,15 +1,12 @@
-# Cross-compiles for 32-bit Windows with mingw-w64, runtime linked in. The threading model is
-# POSIX (the test programs and the host use std::thread) unless TOVREL_MINGW_THREADS says win32,
-# as the shipped DLL's toolchain file does.
+# Cross-compiles for 32-bit Windows with mingw-w64, runtime linked in, with the POSIX threading
+# model: the test programs and the host use std::thread. tovrel.dll links no C++ runtime, so the
+# model makes no difference to it.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-if(NOT DEFINED TOVREL_MINGW_THREADS)
-  set(TOVREL_MINGW_THREADS posix)
-endif()
 set(TOVREL_MINGW_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOVREL_MINGW_TRIPLET}-gcc-${TOVREL_MINGW_THREADS})
-set(CMAKE_CXX_COMPILER ${TOVREL_MINGW_TRIPLET}-g++-${TOVREL_MINGW_THREADS})
+set(CMAKE_C_COMPILER ${TOVREL_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TOVREL_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${TOVREL_MINGW_TRIPLET}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TOVREL_MINGW_TRIPLET})
