@@ -103,8 +103,8 @@ class TForm {
   TForm& operator=(const TForm&) = delete;
 
   // Builds the form's windows from the layout, scaled to the screen, and then runs the create
-  // handler. False when the windows cannot be made; the destructor cleans up what was made.
-  // A form is created once: a second call does nothing and answers whether the form has windows.
+  // handler. False when the windows cannot be made, and none are left. A form is created once:
+  // once it has windows, a further call does nothing and answers whether they are still there.
   [[nodiscard]] bool Create();
   // Runs the show handler, shows the form modally on the calling thread and returns once a
   // result is set, at once even when it is set inside a message another thread sent. The form

@@ -6,8 +6,9 @@ namespace tovrel::test {
 
 void CountAllocations(bool on);
 int Allocations();
-// The n-th allocation from now (1: the next) and every one after it throws std::bad_alloc,
-// until FailAllocations(0).
+// The n-th allocation from now (1: the next) and every one after it is refused until
+// FailAllocations(0): operator new throws std::bad_alloc, and the module's heap (the fake
+// platform's Allocate) answers null.
 void FailAllocations(int n);
 // The allocations refused since the last FailAllocations.
 int RefusedAllocations();

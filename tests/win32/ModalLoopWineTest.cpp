@@ -216,6 +216,31 @@ TEST_F(ModalLoopTest, CreatedTwice_KeepsOneSetOfWindows) {
   // TearDown: no window and no class left.
 }
 
+// Memory running out while the windows are built, whichever allocation it is: Create answers
+// false and leaves no window behind, and the same form is then created whole.
+TEST_F(ModalLoopTest, OutOfMemoryWhileCreatingLeavesNoWindowAndCanBeCreatedAgain) {
+  int refusedRuns = 0;
+  for (int n = 1; n < 40; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n));
+    TfrmConfig form;
+    test::FailAllocationsOnThisThread(n);
+    const bool created = form.Create();
+    const int refusals = test::RefusedAllocations();
+    test::FailAllocationsOnThisThread(0);
+    if (refusals == 0) {
+      EXPECT_TRUE(created);
+      break;
+    }
+    ++refusedRuns;
+    EXPECT_FALSE(created);
+    EXPECT_EQ(FormWindows(), 0) << "no window is left";
+    EXPECT_EQ(form.ShowModal(), kDialogResultCancel) << "nothing to show";
+    ASSERT_TRUE(form.Create());
+    EXPECT_EQ(FormWindows(), 1);
+  }
+  EXPECT_GE(refusedRuns, 3) << "the form's record and its lists were each refused";
+}
+
 // Memory running out while the windows to disable are collected, whichever allocation it is,
 // shows nothing and leaves every window enabled.
 TEST_F(ModalLoopTest, OutOfMemoryWhileCollectingTheWindowsLeavesNoneDisabled) {

@@ -630,12 +630,18 @@ bool TForm::Create() {
   windows_ = Unique<Windows>::Make(*this).Release();
   if (windows_ == nullptr) return false;
   windows_->themeContext = CreateThemeContext();
+  bool built = false;
   {
     const OwnedActivation themed = Activate(windows_->themeContext);
-    if (!windows_->Build()) return false;
+    built = windows_->Build();
   }
-  Run(layout_.OnCreate);
-  return windows_->Refont();
+  if (built) {
+    Run(layout_.OnCreate);
+    built = windows_->Refont();
+  }
+  // Half a set of windows is none: the form has no windows to show, and may be created again.
+  if (!built) DestroyWindows();
+  return built;
 }
 
 namespace {
