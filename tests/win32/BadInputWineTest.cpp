@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "DialogDriver.hpp"
@@ -32,21 +31,13 @@ struct Shown {
 
 Shown ShownInDialog(PluginApi& plugin) {
   Shown shown{};
-  User user;
-  user.DialogThread = GetCurrentThreadId();
-  std::thread driver([&] {
-    if (!test::WaitForDialog(user, "Tovrel plugin configuration")) {
-      ADD_FAILURE() << "the dialog did not appear";
-      return;
-    }
+  test::ConfigureAs(plugin, [&](const User& user) {
     shown.Enabled = SendMessageA(user.Child("Button", "Enable plugin"), BM_GETCHECK, 0, 0) != 0;
     shown.Action = SendMessageA(user.Child("ComboBox", nullptr), CB_GETCURSEL, 0, 0);
     shown.MainToo = SendMessageA(user.Child("Button", "Minimize Messenger main window too"),
                                  BM_GETCHECK, 0, 0) != 0;
     user.Click("Cancel");
   });
-  plugin.Configure();
-  driver.join();
   return shown;
 }
 
