@@ -259,11 +259,7 @@ TEST_F(CodePageTest, ApplyToAllProfiles_EveryNameReceivesTheValues_NoKeyIsMade) 
   const std::string user = Ansi(script_->Profiles.front());
   ASSERT_EQ(plugin_.Initialize(0, user.c_str(), 0), 1u);
   ConfigureAs(plugin_, [](const User& u) {
-    HWND list = u.Child("ComboBox", nullptr);
-    ASSERT_TRUE(u.Tab());
-    ASSERT_EQ(u.Focus(), list);
-    u.Key(VK_DOWN);  // the second item: minimize IM window
-    ASSERT_TRUE(test::WaitFor([&] { return SendMessageA(list, CB_GETCURSEL, 0, 0) == 1; }));
+    ASSERT_TRUE(u.NextActionByKey(1));  // the second item: minimize IM window
     u.Click("Minimize Messenger main window too");
     u.Click("Set this configuration as default for all users");
     u.Click("OK");

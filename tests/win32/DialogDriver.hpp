@@ -179,6 +179,14 @@ struct User {
     return WaitFor([&] { return Focus() != before; });
   }
   void Click(const char* text) const { SendMessageA(Child("Button", text), BM_CLICK, 0, 0); }
+  // From the first control, as the dialog opens: Tab to the action list, then Down, which
+  // selects the next item without opening the list. True once the list shows item `expected`.
+  bool NextActionByKey(LRESULT expected) const {
+    HWND list = Child("ComboBox", nullptr);
+    if (!Tab() || Focus() != list) return false;
+    Key(VK_DOWN);
+    return WaitFor([&] { return SendMessageA(list, CB_GETCURSEL, 0, 0) == expected; });
+  }
 
   // A left click at a point on the screen, in three steps: the pointer moves there, then the
   // button goes down once the system reports the pointer at the point, then up once the dialog's

@@ -163,11 +163,7 @@ TEST_F(ExportsTest, ConfigureCancelChangesNothing_OKTakesEffectAtOnceAndIsStored
   EXPECT_EQ(StoredSettings("carol"), "1,0,0");
 
   ConfigureAs(plugin_, [](User& u) {
-    HWND list = u.Child("ComboBox", nullptr);
-    ASSERT_TRUE(u.Tab());
-    ASSERT_EQ(u.Focus(), list);
-    u.Key(VK_DOWN);  // the second item: minimize IM window
-    ASSERT_TRUE(test::WaitFor([&] { return SendMessageA(list, CB_GETCURSEL, 0, 0) == 1; }));
+    ASSERT_TRUE(u.NextActionByKey(1));  // the second item: minimize IM window
     u.Click("OK");
   });
   EXPECT_TRUE(EscapeInConversation().MinimizedByRelease) << "the next Escape follows OK";
