@@ -14,10 +14,12 @@
 namespace tovrel {
 
 Text16 UserKey;
-char PluginDisplayName[16] = "Tovrel plugin";
+char PluginDisplayName[16] = {};  // set by the library's start
 TfrmConfig* frmConfig = nullptr;
 
 namespace {
+
+constexpr char kDisplayName[] = "Tovrel plugin";
 
 template <std::size_t Size>
 void CopyDisplayName(const char (&name)[Size]) noexcept {
@@ -67,7 +69,7 @@ void ModuleStart(platform::Instance instance) noexcept {
   ModuleInstance = instance;
   ModuleSettings = {0, 0, 0};
   UserKey.Release();
-  CopyDisplayName("Tovrel plugin");
+  CopyDisplayName(kDisplayName);
   platform::DisableThreadNotifications(instance);
   // Asked once, at start: it chooses the dialog's face.
   toolkit::OsPlatformId();
