@@ -24,7 +24,8 @@ tovrel_start_xvfb() {
   dir=$(mktemp -d)
   fifo="$dir/display"
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 &
+  # Without descriptor 9: a run lock held there must not outlive the run that took it.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 9>&- &
   echo $! >"$pidfile"
   # Xvfb writes the display number it chose once it accepts connections.
   if ! read -r -t 30 display <"$fifo"; then
@@ -54,7 +55,10 @@ tovrel_prepare_prefix() {
   mkdir -p "$(dirname "$prefix")"
   (
     flock 8
-    [ -f "$prefix/.tovrel-ready" ] && exit 0
+    if [ -f "$prefix/.tovrel-ready" ]; then
+      [ -f "$prefix/.tovrel-no-crash-dialog" ] || tovrel_no_crash_dialog "$prefix"
+      exit 0
+    fi
     if [ -e "$prefix" ] && [ ! -f "$prefix/.tovrel-creating" ] &&
        [ -n "$(ls -A "$prefix" 2>/dev/null || echo not-a-folder)" ]; then
       echo "tovrel: $prefix is not a Wine prefix of this project's (it has no .tovrel-ready);" \
@@ -78,11 +82,21 @@ tovrel_prepare_prefix() {
     cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
     # No window manager runs on the display: unmanaged windows map at once.
     "$TOVREL_WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-    "$TOVREL_WINESERVER" -w
+    tovrel_no_crash_dialog "$prefix"
     rm -f "$prefix/.tovrel-creating" "$log"
     touch "$prefix/.tovrel-ready"
   ) 8>"$prefix.create.lock"
 }
+
+# A program that crashes ends at once, with Wine's backtrace in its output, instead of waiting for
+# a click on the crash dialog on a display nobody sees. (Prefixes made before this setting get it
+# on their next use.)
+tovrel_no_crash_dialog() (
+  tovrel_wine_env "$1"
+  "$TOVREL_WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    >/dev/null 2>&1 &&
+    "$TOVREL_WINESERVER" -w && touch "$1/.tovrel-no-crash-dialog"
+)
 
 # Set-up needs root; nothing else does. A command started as root in a checkout that an ordinary
 # user owns goes on as that user (after its set-up step), so that what it makes, the build trees
