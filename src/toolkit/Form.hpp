@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/platform.hpp"
+
 namespace tovrel::toolkit {
 
 class TForm;
@@ -91,6 +93,19 @@ char (&DefaultFontFace() noexcept)[kFaceNameSize];
 // The operating system's platform identifier as the version query reports it (2: the NT family),
 // asked once and remembered.
 std::uint32_t OsPlatformId() noexcept;
+
+// Where a form's frame opens, in screen pixels.
+struct FormOrigin {
+  int Left = 0;
+  int Top = 0;
+};
+
+// A modal form of `width` x `height` (its frame included) opens centred in the work area of the
+// monitor that holds `active`, the window that was active when it was shown, or of the primary
+// monitor when there was none; halves are truncated toward zero. On one screen without docked
+// bars this is the centre of the screen. A form larger than the work area keeps its top left
+// corner inside it, so that its caption can still be reached.
+FormOrigin FormPosition(platform::Window active, int width, int height) noexcept;
 
 // The module is built without exceptions: handlers, like everything else, report failure by what
 // they set, never by throwing.
