@@ -121,11 +121,12 @@ class TForm {
   // handler. False when the windows cannot be made, and none are left. A form is created once:
   // once it has windows, a further call does nothing and answers whether they are still there.
   [[nodiscard]] bool Create();
-  // Runs the show handler, shows the form modally on the calling thread and returns once a
-  // result is set, at once even when it is set inside a message another thread sent. The form
-  // is hidden again on return. A form whose window is destroyed while it runs ends with Cancel;
-  // so does a form without windows, and one for which memory runs out before it is shown, with
-  // no window disabled.
+  // Runs the show handler and shows the form modally on the calling thread: owned by the window
+  // that was active on the thread, if any, and centred on that window's monitor (FormPosition).
+  // Returns once a result is set, at once even when it is set inside a message another thread
+  // sent. The form is hidden again on return. A form whose window is destroyed while it runs
+  // ends with Cancel; so does a form without windows, and one for which memory runs out before
+  // it is shown, with no window disabled.
   int ShowModal();
 
   // A click on a control, as by the user: a check box's state flips first.

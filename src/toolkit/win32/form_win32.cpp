@@ -374,15 +374,15 @@ int TForm::Windows::DroppedHeight(const ControlLayout& list) const noexcept {
 }
 
 // The width a check box or a drop-down list needs to show its text whole in its own font: the
-// box, half a "0" of gap and the text; the list's frame, its button and its widest item with the
-// margins the field draws it in. 0 for other controls.
+// box, half a "0" of gap, the text and the focus rectangle's pixel beyond it; the list's frame,
+// its button and its widest item with the margins the field draws it in. 0 for other controls.
 int TForm::Windows::WidthNeeded(std::size_t index) const noexcept {
   const ControlLayout& control = owner.layout_.Controls[index];
   const auto own = reinterpret_cast<HFONT>(::SendMessageA(controls[index], WM_GETFONT, 0, 0));
   HFONT measured = own != nullptr ? own : font.Get();
   if (control.Kind == ControlKind::CheckBox) {
     return ::GetSystemMetrics(SM_CXMENUCHECK) + static_cast<int>(TextExtent(measured, "0").cx) / 2 +
-           static_cast<int>(TextExtent(measured, control.Text).cx);
+           static_cast<int>(TextExtent(measured, control.Text).cx) + 1;
   }
   if (control.Kind == ControlKind::DropDownList) {
     int widest = 0;
