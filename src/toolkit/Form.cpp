@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/platform.hpp"
+
 namespace tovrel::toolkit {
 
 void CopyFaceName(char (&to)[kFaceNameSize], const char* face) noexcept {

@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/platform.hpp"
+namespace tovrel::platform {
+enum class Window : std::uintptr_t;  // platform/platform.hpp
+}  // namespace tovrel::platform
 
 namespace tovrel::toolkit {
 

@@ -33,11 +33,13 @@ class FormPositionTest : public testing::Test {
 
 TEST_F(FormPositionTest, CentredInTheWorkAreaOfTheActiveWindowsMonitor) {
   const struct {
-    const char* Name;
-    bool Active;        // a window was active when the form was shown
-    ScreenRect Host;    // where that window lies
-    int Width, Height;  // the form's frame
-    int Left, Top;
+    const char* Name = nullptr;
+    bool Active = false;  // a window was active when the form was shown
+    ScreenRect Host;      // where that window lies
+    int Width = 0;        // the form's frame
+    int Height = 0;
+    int Left = 0;
+    int Top = 0;
   } rows[] = {
       // (1024 - 481) / 2 = 271 and (738 - 187) / 2 = 275, halves truncated.
       {"on the primary", true, {100, 100, 500, 400}, 481, 187, 271, 275},

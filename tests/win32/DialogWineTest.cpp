@@ -184,6 +184,7 @@ TEST_F(DialogTest, ModalForTheCallingThreadsWindows) {
 
 // Whether `upper` lies in front of `lower` in the z-order of top-level windows.
 bool InFrontOf(HWND upper, HWND lower) {
+  if (!IsWindow(lower)) return false;
   for (HWND below = GetWindow(upper, GW_HWNDNEXT); below != nullptr;
        below = GetWindow(below, GW_HWNDNEXT)) {
     if (below == lower) return true;

@@ -228,12 +228,13 @@ struct TForm::Windows {
   void ShowDefaultOn(HWND button) noexcept;
   void MoveFocus(bool backwards) noexcept;
   void RevealCues(WORD cues) noexcept;
+  bool IsFormWindow(HWND candidate) const noexcept;
   bool DialogKey(const MSG& message) noexcept;
   void Act(void (*action)(TForm&, std::size_t, int), std::size_t index, int value) noexcept;
   void Destroyed() noexcept;
   void WakeForResult() noexcept;
   void RunModalLoop() noexcept;
-  void EndModal(const Array<HWND>& disabled, HWND activeBefore) noexcept;
+  void EndModal(const Array<HWND>& disabled, HWND activeBefore) const noexcept;
 };
 
 // One pass over the layout data, in creation order, then the tab order. False when a window, a
@@ -378,7 +379,7 @@ int TForm::Windows::DroppedHeight(const ControlLayout& list) const noexcept {
 // its button and its widest item with the margins the field draws it in. 0 for other controls.
 int TForm::Windows::WidthNeeded(std::size_t index) const noexcept {
   const ControlLayout& control = owner.layout_.Controls[index];
-  const auto own = reinterpret_cast<HFONT>(::SendMessageA(controls[index], WM_GETFONT, 0, 0));
+  auto* const own = reinterpret_cast<HFONT>(::SendMessageA(controls[index], WM_GETFONT, 0, 0));
   HFONT measured = own != nullptr ? own : font.Get();
   if (control.Kind == ControlKind::CheckBox) {
     return ::GetSystemMetrics(SM_CXMENUCHECK) + static_cast<int>(TextExtent(measured, "0").cx) / 2 +
@@ -566,19 +567,16 @@ void TForm::Windows::RevealCues(WORD cues) noexcept {
   ::SendMessageA(formWindow.Get(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, cues), 0);
 }
 
+// The form's own window or one of its controls.
+bool TForm::Windows::IsFormWindow(HWND candidate) const noexcept {
+  return formWindow &&
+         (candidate == formWindow.Get() || ::GetParent(candidate) == formWindow.Get());
+}
+
 // Tab, Enter and Escape for the form's windows. Enter and Escape are dialog keys only with Shift,
-// Ctrl and Alt released and every drop-down list closed; a modified one is dropped. Alt is passed
-// on, once it has revealed the underlines.
+// Ctrl and Alt released and every drop-down list closed; a modified one is dropped.
 bool TForm::Windows::DialogKey(const MSG& message) noexcept {
-  if (!formWindow) return false;
-  if (message.hwnd != formWindow.Get() && ::GetParent(message.hwnd) != formWindow.Get()) {
-    return false;
-  }
-  if (message.message == WM_SYSKEYDOWN && message.wParam == VK_MENU) {
-    RevealCues(UISF_HIDEACCEL);
-    return false;
-  }
-  if (message.message != WM_KEYDOWN) return false;
+  if (message.message != WM_KEYDOWN || !IsFormWindow(message.hwnd)) return false;
   const bool shift = KeyDown(VK_SHIFT);
   const bool ctrl = KeyDown(VK_CONTROL);
   const bool alt = KeyDown(VK_MENU);
@@ -774,6 +772,11 @@ void TForm::Windows::RunModalLoop() noexcept {
       return;
     }
     inLoopDispatch = true;
+    // Alt goes on to the window, once it has revealed the underlines.
+    if (message.message == WM_SYSKEYDOWN && message.wParam == VK_MENU &&
+        IsFormWindow(message.hwnd)) {
+      RevealCues(UISF_HIDEACCEL);
+    }
     if (!DialogKey(message)) {
       ::TranslateMessage(&message);
       ::DispatchMessageA(&message);
@@ -788,7 +791,7 @@ void TForm::Windows::RunModalLoop() noexcept {
 // The windows disabled for the form take input again, and the window active before is active
 // again if the form still was, or if the form is gone and took the activation with it. The form
 // is hidden, and owned by no window any more.
-void TForm::Windows::EndModal(const Array<HWND>& disabled, HWND activeBefore) noexcept {
+void TForm::Windows::EndModal(const Array<HWND>& disabled, HWND activeBefore) const noexcept {
   for (HWND window : disabled) {
     if (::IsWindow(window)) ::EnableWindow(window, TRUE);
   }
