@@ -38,6 +38,11 @@ inline constexpr std::uint32_t kRegDword = 4;   // REG_DWORD
 // A keyboard hook handle as the hook record stores it: 32 bits on the real platform.
 using HookHandle = std::uint32_t;
 
+// A rectangle on the virtual screen, in pixels; right and bottom are outside it.
+struct ScreenRect {
+  int Left = 0, Top = 0, Right = 0, Bottom = 0;
+};
+
 using WParam = std::uintptr_t;
 using LParam = std::intptr_t;
 using LResult = std::intptr_t;
@@ -81,6 +86,11 @@ Window ForegroundWindow() noexcept;
 int WindowClassName(Window window, char* buffer, int size) noexcept;
 LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
                           LParam lparam) noexcept;
+// The work area (the monitor less the taskbar and docked bars) of the monitor that holds the
+// largest part of `window`; of the primary monitor when `window` is None or on no monitor.
+// MonitorFromWindow and GetMonitorInfoA; when the monitor cannot be asked, the whole primary
+// screen.
+ScreenRect MonitorWorkArea(Window window) noexcept;
 
 // --- registry (advapi32, 8-bit forms) ---
 // RegCreateKeyExA: opens or creates `path` under `root` with KEY_ALL_ACCESS, non-volatile, no

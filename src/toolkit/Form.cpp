@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/platform.hpp"
+
 namespace tovrel::toolkit {
 
 void CopyFaceName(char (&to)[kFaceNameSize], const char* face) noexcept {
@@ -13,6 +15,13 @@ void CopyFaceName(char (&to)[kFaceNameSize], const char* face) noexcept {
 char (&DefaultFontFace() noexcept)[kFaceNameSize] {
   static char face[kFaceNameSize] = "MS Sans Serif";
   return face;
+}
+
+FormOrigin FormPosition(platform::Window active, int width, int height) noexcept {
+  const platform::ScreenRect area = platform::MonitorWorkArea(active);
+  const int left = area.Left + (area.Right - area.Left - width) / 2;
+  const int top = area.Top + (area.Bottom - area.Top - height) / 2;
+  return {left < area.Left ? area.Left : left, top < area.Top ? area.Top : top};
 }
 
 TForm::TForm(const FormLayout& layout) noexcept : layout_(layout) {

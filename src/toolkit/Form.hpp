@@ -11,6 +11,10 @@
 #include <cstdint>
 #include <span>
 
+namespace tovrel::platform {
+enum class Window : std::uintptr_t;  // platform/platform.hpp
+}  // namespace tovrel::platform
+
 namespace tovrel::toolkit {
 
 class TForm;
@@ -92,6 +96,19 @@ char (&DefaultFontFace() noexcept)[kFaceNameSize];
 // asked once and remembered.
 std::uint32_t OsPlatformId() noexcept;
 
+// Where a form's frame opens, in screen pixels.
+struct FormOrigin {
+  int Left = 0;
+  int Top = 0;
+};
+
+// A modal form of `width` x `height` (its frame included) opens centred in the work area of the
+// monitor that holds `active`, the window that was active when it was shown, or of the primary
+// monitor when there was none; halves are truncated toward zero. On one screen without docked
+// bars this is the centre of the screen. A form larger than the work area keeps its top left
+// corner inside it, so that its caption can still be reached.
+FormOrigin FormPosition(platform::Window active, int width, int height) noexcept;
+
 // The module is built without exceptions: handlers, like everything else, report failure by what
 // they set, never by throwing.
 class TForm {
@@ -106,11 +123,12 @@ class TForm {
   // handler. False when the windows cannot be made, and none are left. A form is created once:
   // once it has windows, a further call does nothing and answers whether they are still there.
   [[nodiscard]] bool Create();
-  // Runs the show handler, shows the form modally on the calling thread and returns once a
-  // result is set, at once even when it is set inside a message another thread sent. The form
-  // is hidden again on return. A form whose window is destroyed while it runs ends with Cancel;
-  // so does a form without windows, and one for which memory runs out before it is shown, with
-  // no window disabled.
+  // Runs the show handler and shows the form modally on the calling thread: owned by the window
+  // that was active on the thread, if any, and centred on that window's monitor (FormPosition).
+  // Returns once a result is set, at once even when it is set inside a message another thread
+  // sent. The form is hidden again on return. A form whose window is destroyed while it runs
+  // ends with Cancel; so does a form without windows, and one for which memory runs out before
+  // it is shown, with no window disabled.
   int ShowModal();
 
   // A click on a control, as by the user: a check box's state flips first.

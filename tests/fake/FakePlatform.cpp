@@ -51,6 +51,27 @@ const std::string* FakeSystem::ClassOf(platform::Window window) const {
   return it == windows_.end() ? nullptr : &it->second;
 }
 
+platform::ScreenRect FakeSystem::WorkAreaOf(platform::Window window) const {
+  const platform::ScreenRect primary =
+      Monitors.empty() ? platform::ScreenRect{} : Monitors[0].WorkArea;
+  auto placed = placed_.find(window);
+  if (placed == placed_.end()) return primary;
+  const platform::ScreenRect& rect = placed->second;
+  long long largest = 0;
+  platform::ScreenRect found = primary;
+  for (const Monitor& monitor : Monitors) {
+    const long long width =
+        std::min(rect.Right, monitor.Bounds.Right) - std::max(rect.Left, monitor.Bounds.Left);
+    const long long height =
+        std::min(rect.Bottom, monitor.Bounds.Bottom) - std::max(rect.Top, monitor.Bounds.Top);
+    if (width > 0 && height > 0 && width * height > largest) {
+      largest = width * height;
+      found = monitor.WorkArea;
+    }
+  }
+  return found;
+}
+
 HookHandle FakeSystem::InstallHook(platform::HookProc proc, platform::Instance module,
                                    std::uint32_t threadId) {
   if (ConsumeFailure(Op::SetKeyboardHook) || proc == nullptr) return 0;
@@ -223,6 +244,10 @@ LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
                           LParam lparam) noexcept {
   FakeSystem::Get().Messages.push_back({window, message, wparam, lparam});
   return 0;
+}
+
+ScreenRect MonitorWorkArea(Window window) noexcept {
+  return FakeSystem::Get().WorkAreaOf(window);
 }
 
 RegStatus CreateRegistryKey(RegKey root, const char* path, RegKey* key) noexcept {

@@ -97,6 +97,20 @@ class FakeSystem {
   int ClassNameQueries = 0;
   std::vector<SentMessage> Messages;
 
+  // --- monitors ---
+  struct Monitor {
+    platform::ScreenRect Bounds;
+    platform::ScreenRect WorkArea;
+  };
+  // The first is the primary monitor. One 1024x768 screen with a 30-pixel taskbar at the bottom
+  // after Reset().
+  std::vector<Monitor> Monitors{{{0, 0, 1024, 768}, {0, 0, 1024, 738}}};
+  // Where a window lies on the virtual screen; an added window has no area until it is placed.
+  void PlaceWindow(platform::Window window, platform::ScreenRect rect) { placed_[window] = rect; }
+  // As MonitorFromWindow with MONITOR_DEFAULTTOPRIMARY: the work area of the monitor that holds
+  // the largest part of the window, or the primary's.
+  platform::ScreenRect WorkAreaOf(platform::Window window) const;
+
   // --- keyboard hooks ---
   std::vector<InstalledHook> Hooks;  // the most recently installed first
   LResult NextHookResult = 0;        // what the next hook in the chain answers
@@ -151,6 +165,7 @@ class FakeSystem {
   std::array<int, kOpCount> countdowns_{};
   std::array<int, kOpCount> calls_{};
   std::map<platform::Window, std::string> windows_;
+  std::map<platform::Window, platform::ScreenRect> placed_;
   platform::Window foreground_ = platform::Window::None;
   platform::Window activateAfterQuery_ = platform::Window::None;
   bool activationPending_ = false;

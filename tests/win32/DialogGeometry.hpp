@@ -45,6 +45,32 @@ inline int ShownZeroHeight(int density) {
   return zero;
 }
 
+// What a check box needs to show its text whole: the box, half a "0" of gap, the text, in the
+// control's own font.
+inline int CheckBoxWidthNeeded(HWND box) {
+  auto font = reinterpret_cast<HFONT>(SendMessageA(box, WM_GETFONT, 0, 0));
+  char text[256] = {};
+  GetWindowTextA(box, text, sizeof text);
+  return GetSystemMetrics(SM_CXMENUCHECK) + TextSize(font, "0").cx / 2 + TextSize(font, text).cx;
+}
+
+// The part of the selected item that a closed drop-down list's field has room for: its window
+// less the borders, the button and the field's margins, in the list's own font.
+inline std::string ClosedListShows(HWND list) {
+  auto font = reinterpret_cast<HFONT>(SendMessageA(list, WM_GETFONT, 0, 0));
+  const auto selected = SendMessageA(list, CB_GETCURSEL, 0, 0);
+  char item[256] = {};
+  if (selected < 0) return "";
+  SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(item));
+  RECT rect{};
+  GetWindowRect(list, &rect);
+  const int room =
+      rect.right - rect.left - 2 * GetSystemMetrics(SM_CXEDGE) - GetSystemMetrics(SM_CXVSCROLL) - 4;
+  std::string shown = item;
+  while (!shown.empty() && TextSize(font, shown).cx > room) shown.pop_back();
+  return shown;
+}
+
 inline std::vector<PlacedControl> ControlsOf(HWND dialog) {
   std::vector<PlacedControl> controls;
   for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
@@ -72,10 +98,8 @@ inline std::string Describe(const PlacedControl& c) {
          std::to_string(c.Rect.bottom) + ")";
 }
 
-// Every way the dialog does not hold together, one line each; empty when it does. With
-// `checkBoxesAsLaidOut`, check boxes keep the widths of the layout and their text is not
-// measured against them.
-inline std::vector<std::string> LayoutFaults(HWND dialog, bool checkBoxesAsLaidOut = false) {
+// Every way the dialog does not hold together, one line each; empty when it does.
+inline std::vector<std::string> LayoutFaults(HWND dialog) {
   std::vector<std::string> faults;
   RECT frame{};
   GetWindowRect(dialog, &frame);
@@ -101,8 +125,7 @@ inline std::vector<std::string> LayoutFaults(HWND dialog, bool checkBoxesAsLaidO
       needWidth = text.cx + 2 * zero.cx;  // the caption, indented, with a gap to the frame line
     } else if (IsButtonOfType(c, BS_AUTOCHECKBOX) || IsButtonOfType(c, BS_CHECKBOX)) {
       // The box, half a "0" of gap, then the text.
-      needWidth =
-          checkBoxesAsLaidOut ? 0 : GetSystemMetrics(SM_CXMENUCHECK) + zero.cx / 2 + text.cx;
+      needWidth = GetSystemMetrics(SM_CXMENUCHECK) + zero.cx / 2 + text.cx;
     } else if (_stricmp(c.Class.c_str(), "Button") == 0) {
       needWidth = text.cx + 4 * edgeX;
       needHeight = text.cy + 2 * edgeY;

@@ -79,6 +79,18 @@ LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
   return ::SendMessageA(As<HWND>(window), message, wparam, lparam);
 }
 
+ScreenRect MonitorWorkArea(Window window) noexcept {
+  HMONITOR monitor = window == Window::None
+                         ? ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)
+                         : ::MonitorFromWindow(As<HWND>(window), MONITOR_DEFAULTTOPRIMARY);
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (monitor == nullptr || !::GetMonitorInfoA(monitor, &info)) {
+    return {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+  }
+  return {info.rcWork.left, info.rcWork.top, info.rcWork.right, info.rcWork.bottom};
+}
+
 namespace {
 
 HKEY ToHKey(RegKey key) noexcept {

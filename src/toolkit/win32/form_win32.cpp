@@ -14,6 +14,7 @@
 #include "Memory.hpp"
 #include "platform/Owned.hpp"
 #include "toolkit/Form.hpp"
+#include "toolkit/ModulePath.hpp"
 #include "uConstants.hpp"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -31,9 +32,9 @@ HINSTANCE ThisModule() noexcept {
 constexpr WORD kManifestId = 2;
 // Control identifiers are layout positions from here on, clear of IDOK and IDCANCEL.
 constexpr int kFirstControlId = 100;
-// What a check box draws before its text at 96 pixels per inch: the 13-pixel box, the gap to the
-// text and the focus rectangle's margin.
-constexpr int kCheckBoxOverhead = 20;
+// The space a control widened into free space keeps from the next control and from its parent's
+// edge, in layout pixels.
+constexpr int kWidenedMargin = 4;
 // How many items an open drop-down list shows before it scrolls.
 constexpr int kDropDownCount = 8;
 
@@ -45,7 +46,7 @@ bool KeyDown(int key) noexcept {
 // that the module loads on Windows 2000 too, where the dialog then runs unthemed, as it does
 // when the manifest resource is missing.
 struct ActivationApi {
-  decltype(&::CreateActCtxA) Create;
+  decltype(&::CreateActCtxW) Create;
   decltype(&::ActivateActCtx) Activate;
   decltype(&::DeactivateActCtx) Deactivate;
   decltype(&::ReleaseActCtx) Release;
@@ -60,7 +61,7 @@ Function Lookup(HMODULE module, const char* name) noexcept {
 ActivationApi Activation() noexcept {
   HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
   if (kernel == nullptr) return {};
-  return {Lookup<decltype(&::CreateActCtxA)>(kernel, "CreateActCtxA"),
+  return {Lookup<decltype(&::CreateActCtxW)>(kernel, "CreateActCtxW"),
           Lookup<decltype(&::ActivateActCtx)>(kernel, "ActivateActCtx"),
           Lookup<decltype(&::DeactivateActCtx)>(kernel, "DeactivateActCtx"),
           Lookup<decltype(&::ReleaseActCtx)>(kernel, "ReleaseActCtx")};
@@ -115,14 +116,20 @@ OwnedActCtx CreateThemeContext() noexcept {
       api.Release == nullptr) {
     return {};
   }
-  char path[MAX_PATH];
-  if (::GetModuleFileNameA(ThisModule(), path, MAX_PATH) == 0) return {};
-  ACTCTXA context{};
+  // The manifest is a resource of this module, named by the module's handle and its path, as
+  // every version since Windows XP takes them. The path in UTF-16, so that no character of it is
+  // lost to the code page, and whole: a path cut short leaves the dialog unthemed.
+  Array<wchar_t> path;
+  const auto query = [](wchar_t* buffer, std::uint32_t size) noexcept -> std::uint32_t {
+    return ::GetModuleFileNameW(ThisModule(), buffer, size);
+  };
+  if (!WholePath(query, path)) return {};
+  ACTCTXW context{};
   context.cbSize = sizeof context;
   context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
-  context.lpSource = path;
+  context.lpSource = path.data();
   context.hModule = ThisModule();
-  context.lpResourceName = MAKEINTRESOURCEA(kManifestId);
+  context.lpResourceName = MAKEINTRESOURCEW(kManifestId);
   HANDLE made = api.Create(&context);
   return OwnedActCtx(made == INVALID_HANDLE_VALUE ? nullptr : made);
 }
@@ -168,6 +175,16 @@ std::uint32_t OsPlatformId() noexcept {
   return platformId;
 }
 
+namespace {
+
+struct Scaler {
+  int numerator = 1;
+  int denominator = 1;
+  int operator()(int value) const noexcept { return ::MulDiv(value, numerator, denominator); }
+};
+
+}  // namespace
+
 struct TForm::Windows {
   TForm& owner;
   // Released in the reverse order: the window (its controls go with it) before the font they
@@ -178,13 +195,14 @@ struct TForm::Windows {
   OwnedWindow formWindow;  // the form's own; null once destroyed
   Array<HWND> controls;    // by layout position: children of the form's window
   Array<HWND> tabOrder;
-  int screenDensity = 96;        // the screen's pixels per inch
+  Scaler scale;                  // from the layout's pixels to the screen's
   HWND focus = nullptr;          // given back the focus when the form is activated again
   HWND defaultButton = nullptr;  // the layout's default button, if it has one
   HWND defaultLook = nullptr;    // the push button drawn as the default one
   bool looping = false;          // the modal loop runs
   bool inLoopDispatch = false;   // the loop itself is handing a message on
   bool wakePosted = false;       // the loop has been woken for the result
+  WORD cuesShown = 0;            // the UISF_ cues the keyboard has revealed since the form showed
 
   explicit Windows(TForm& owning) noexcept : owner(owning) {}
   Windows(const Windows&) = delete;
@@ -200,12 +218,17 @@ struct TForm::Windows {
   [[nodiscard]] bool Build() noexcept;
   [[nodiscard]] bool AppendTabStops(int parent) noexcept;
   [[nodiscard]] bool Refont() noexcept;
+  int DroppedHeight(const ControlLayout& list) const noexcept;
+  int WidthNeeded(std::size_t index) const noexcept;
+  int RoomUpTo(std::size_t index, const Array<RECT>& placed) const noexcept;
   void Sync() noexcept;
   int IndexOf(HWND candidate) const noexcept;
   int FindOption(std::uint8_t option) const noexcept;
   bool IsPushButton(HWND candidate) const noexcept;
   void ShowDefaultOn(HWND button) noexcept;
   void MoveFocus(bool backwards) noexcept;
+  void RevealCues(WORD cues) noexcept;
+  bool IsFormWindow(HWND candidate) const noexcept;
   bool DialogKey(const MSG& message) noexcept;
   void Act(void (*action)(TForm&, std::size_t, int), std::size_t index, int value) noexcept;
   void Destroyed() noexcept;
@@ -213,16 +236,6 @@ struct TForm::Windows {
   void RunModalLoop() noexcept;
   void EndModal(const Array<HWND>& disabled, HWND activeBefore) const noexcept;
 };
-
-namespace {
-
-struct Scaler {
-  int numerator = 1;
-  int denominator = 1;
-  int operator()(int value) const noexcept { return ::MulDiv(value, numerator, denominator); }
-};
-
-}  // namespace
 
 // One pass over the layout data, in creation order, then the tab order. False when a window, a
 // font or memory could not be had.
@@ -236,14 +249,12 @@ bool TForm::Windows::Build() noexcept {  // NOLINT(readability-function-cognitiv
     const OwnedScreenDC screen(::GetDC(nullptr));
     return screen ? ::GetDeviceCaps(screen.Get(), LOGPIXELSY) : 0;
   }();
-  if (density > 0) screenDensity = density;
   int fontHeight = layout.FontHeight;
   if (density > 0 && density != layout.DesignDensity) {
     fontHeight = ::MulDiv(fontHeight, density, layout.DesignDensity);
   }
   font = CreateFace(fontHeight, owner.FontName);
   if (!font) return false;
-  Scaler scale;
   const int zeroHeight =
       ZeroHeight(fontHeight, layout.ScalingFace != nullptr ? layout.ScalingFace() : owner.FontName);
   if (zeroHeight > 0 && zeroHeight != layout.DesignZeroHeight) {
@@ -308,9 +319,7 @@ bool TForm::Windows::Build() noexcept {  // NOLINT(readability-function-cognitiv
       case ControlKind::DropDownList: {
         windowClassName = "COMBOBOX";
         controlStyle |= CBS_DROPDOWNLIST | WS_VSCROLL;
-        // The window's height includes the list that drops down.
-        const int shown = std::min(static_cast<int>(control.Items.size()), kDropDownCount);
-        height += scale(control.ItemHeight) * std::max(shown, 1) + 2;
+        height += DroppedHeight(control);
         break;
       }
       case ControlKind::Button:
@@ -359,7 +368,68 @@ bool TForm::Windows::AppendTabStops(int parent) noexcept {  // NOLINT(misc-no-re
   });
 }
 
-// After the create handler: the form's face may have changed; sizes stay as they are.
+// A drop-down list's window is as high as its closed field and the list that drops down.
+int TForm::Windows::DroppedHeight(const ControlLayout& list) const noexcept {
+  const int shown = std::min(static_cast<int>(list.Items.size()), kDropDownCount);
+  return scale(list.ItemHeight) * std::max(shown, 1) + 2;
+}
+
+// The width a check box or a drop-down list needs to show its text whole in its own font: the
+// box, half a "0" of gap, the text and the focus rectangle's pixel beyond it; the list's frame,
+// its button and its widest item with the margins the field draws it in. 0 for other controls.
+int TForm::Windows::WidthNeeded(std::size_t index) const noexcept {
+  const ControlLayout& control = owner.layout_.Controls[index];
+  auto* const own = reinterpret_cast<HFONT>(::SendMessageA(controls[index], WM_GETFONT, 0, 0));
+  HFONT measured = own != nullptr ? own : font.Get();
+  if (control.Kind == ControlKind::CheckBox) {
+    return ::GetSystemMetrics(SM_CXMENUCHECK) + static_cast<int>(TextExtent(measured, "0").cx) / 2 +
+           static_cast<int>(TextExtent(measured, control.Text).cx) + 1;
+  }
+  if (control.Kind == ControlKind::DropDownList) {
+    int widest = 0;
+    for (const char* item : control.Items) {
+      widest = std::max(widest, static_cast<int>(TextExtent(measured, item).cx));
+    }
+    return widest + 2 * ::GetSystemMetrics(SM_CXEDGE) + 4 + ::GetSystemMetrics(SM_CXVSCROLL);
+  }
+  return 0;
+}
+
+// How far right the control at `index` may reach, in the form's client coordinates: up to the
+// nearest control to its right on any of its rows, or to its parent's edge, less a margin. The
+// group boxes it lies in are its parents, not its neighbours.
+int TForm::Windows::RoomUpTo(std::size_t index, const Array<RECT>& placed) const noexcept {
+  const auto& all = owner.layout_.Controls;
+  const RECT& self = placed[index];
+  int limit = 0;
+  if (all[index].Parent == kNoParent) {
+    RECT client{};
+    ::GetClientRect(formWindow.Get(), &client);
+    limit = client.right;
+  } else {
+    limit = placed[static_cast<std::size_t>(all[index].Parent)].right;
+  }
+  for (std::size_t other = 0; other < all.size(); ++other) {
+    bool ancestor = false;
+    for (int up = all[index].Parent; up != kNoParent && !ancestor;
+         up = all[static_cast<std::size_t>(up)].Parent) {
+      ancestor = static_cast<std::size_t>(up) == other;
+    }
+    const RECT& next = placed[other];
+    if (other == index || ancestor || next.left < self.right || next.top >= self.bottom ||
+        next.bottom <= self.top) {
+      continue;
+    }
+    limit = std::min(limit, static_cast<int>(next.left));
+  }
+  return limit - scale(kWidenedMargin);
+}
+
+// After the create handler: the form's face may have changed, and the rectangles stay as laid out
+// (a label marked to be as wide as its text becomes so). A check box or drop-down list whose text
+// does not fit in the final font grows into the free space to its right, as far as it needs and
+// the space goes, whatever the density: the widths of the layout were made for another face, and
+// one face measures its text differently from system to system.
 bool TForm::Windows::Refont() noexcept {
   const FormLayout& layout = owner.layout_;
   LOGFONTA current{};
@@ -372,23 +442,32 @@ bool TForm::Windows::Refont() noexcept {
     for (HWND control : controls) ::SendMessageA(control, WM_SETFONT, handle, FALSE);
     font = std::move(replacement);  // the one no window uses any more is deleted
   }
+  Array<RECT> placed;
+  if (!placed.Resize(layout.Controls.size())) return false;
+  for (std::size_t index = 0; index < layout.Controls.size(); ++index) {
+    ::GetWindowRect(controls[index], &placed[index]);
+    ::MapWindowPoints(nullptr, formWindow.Get(), reinterpret_cast<POINT*>(&placed[index]), 2);
+  }
   for (std::size_t index = 0; index < layout.Controls.size(); ++index) {
     const ControlLayout& control = layout.Controls[index];
-    RECT rect{};
-    ::GetWindowRect(controls[index], &rect);
-    ::MapWindowPoints(nullptr, formWindow.Get(), reinterpret_cast<POINT*>(&rect), 2);
-    const int textWidth = static_cast<int>(TextExtent(font.Get(), control.Text).cx);
-    int width = rect.right - rect.left;
-    if ((control.Options & kAutoWidth) != 0) width = textWidth;
-    // The layout holds each check box's text at its design density. Scaled by the layout font's
-    // height, a wider final face would cut the text off at higher densities: there a check box
-    // grows to its box and its text.
-    if (control.Kind == ControlKind::CheckBox && screenDensity != layout.DesignDensity) {
-      width = std::max(width, textWidth + ::MulDiv(kCheckBoxOverhead, screenDensity, 96));
+    RECT& rect = placed[index];
+    const int laidOut = static_cast<int>(rect.right - rect.left);
+    int width = laidOut;
+    if ((control.Options & kAutoWidth) != 0) {
+      width = static_cast<int>(TextExtent(font.Get(), control.Text).cx);
     }
-    if (width != rect.right - rect.left) {
-      ::SetWindowPos(controls[index], nullptr, 0, 0, width, rect.bottom - rect.top,
+    const int needed = WidthNeeded(index);
+    if (needed > width) {
+      const int room = RoomUpTo(index, placed) - static_cast<int>(rect.left);
+      width = std::max(width, std::min(needed, room));
+    }
+    if (width != laidOut) {
+      // A drop-down list reports its closed height, but is sized with the list it drops.
+      const int height = static_cast<int>(rect.bottom - rect.top) +
+                         (control.Kind == ControlKind::DropDownList ? DroppedHeight(control) : 0);
+      ::SetWindowPos(controls[index], nullptr, 0, 0, width, height,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+      rect.right = rect.left + static_cast<LONG>(width);
     }
     if (control.Kind == ControlKind::DropDownList) {
       // The open list is at least as wide as its longest item, with the list's margins.
@@ -400,8 +479,7 @@ bool TForm::Windows::Refont() noexcept {
       const int scrollBar = static_cast<int>(control.Items.size()) > kDropDownCount
                                 ? ::GetSystemMetrics(SM_CXVSCROLL)
                                 : 0;
-      const int dropped =
-          std::max(static_cast<int>(rect.right - rect.left), widest + margins + scrollBar);
+      const int dropped = std::max(width, widest + margins + scrollBar);
       ::SendMessageA(controls[index], CB_SETDROPPEDWIDTH, static_cast<WPARAM>(dropped), 0);
     }
   }
@@ -480,19 +558,32 @@ void TForm::Windows::MoveFocus(bool backwards) noexcept {
   }
 }
 
+// Focus rectangles and accelerator underlines stay hidden until the keyboard is used, where the
+// system hides them: the first keyboard navigation reveals the focus, Alt the underlines, on the
+// form and every control, once each while the form is shown.
+void TForm::Windows::RevealCues(WORD cues) noexcept {
+  if ((cuesShown & cues) == cues || !formWindow) return;
+  cuesShown = static_cast<WORD>(cuesShown | cues);
+  ::SendMessageA(formWindow.Get(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, cues), 0);
+}
+
+// The form's own window or one of its controls.
+bool TForm::Windows::IsFormWindow(HWND candidate) const noexcept {
+  return formWindow &&
+         (candidate == formWindow.Get() || ::GetParent(candidate) == formWindow.Get());
+}
+
 // Tab, Enter and Escape for the form's windows. Enter and Escape are dialog keys only with Shift,
 // Ctrl and Alt released and every drop-down list closed; a modified one is dropped.
 bool TForm::Windows::DialogKey(const MSG& message) noexcept {
-  if (message.message != WM_KEYDOWN || !formWindow) return false;
-  if (message.hwnd != formWindow.Get() && ::GetParent(message.hwnd) != formWindow.Get()) {
-    return false;
-  }
+  if (message.message != WM_KEYDOWN || !IsFormWindow(message.hwnd)) return false;
   const bool shift = KeyDown(VK_SHIFT);
   const bool ctrl = KeyDown(VK_CONTROL);
   const bool alt = KeyDown(VK_MENU);
   switch (message.wParam) {
     case VK_TAB:
       if (ctrl || alt) return false;
+      RevealCues(UISF_HIDEFOCUS);
       MoveFocus(shift);
       return true;
     case VK_RETURN:
@@ -681,6 +772,11 @@ void TForm::Windows::RunModalLoop() noexcept {
       return;
     }
     inLoopDispatch = true;
+    // Alt goes on to the window, once it has revealed the underlines.
+    if (message.message == WM_SYSKEYDOWN && message.wParam == VK_MENU &&
+        IsFormWindow(message.hwnd)) {
+      RevealCues(UISF_HIDEACCEL);
+    }
     if (!DialogKey(message)) {
       ::TranslateMessage(&message);
       ::DispatchMessageA(&message);
@@ -694,7 +790,7 @@ void TForm::Windows::RunModalLoop() noexcept {
 
 // The windows disabled for the form take input again, and the window active before is active
 // again if the form still was, or if the form is gone and took the activation with it. The form
-// is hidden.
+// is hidden, and owned by no window any more.
 void TForm::Windows::EndModal(const Array<HWND>& disabled, HWND activeBefore) const noexcept {
   for (HWND window : disabled) {
     if (::IsWindow(window)) ::EnableWindow(window, TRUE);
@@ -709,6 +805,7 @@ void TForm::Windows::EndModal(const Array<HWND>& disabled, HWND activeBefore) co
   if (form != nullptr) {
     ::SetWindowPos(form, nullptr, 0, 0, 0, 0,
                    SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowLongPtrA(form, GWLP_HWNDPARENT, 0);
   }
 }
 
@@ -716,6 +813,12 @@ int TForm::ShowModal() {
   if (windows_ == nullptr || !windows_->formWindow) return kDialogResultCancel;
   Windows& windows = *windows_;
   HWND form = windows.formWindow.Get();
+  // The window active on this thread as the form is asked for. It owns the form while the form
+  // runs: the form stays above it, and has no taskbar button or task-switcher entry of its own
+  // through which the disabled window could be brought in front of it. Afterwards it is active
+  // again. Without one the form runs unowned.
+  HWND activeBefore = ::GetActiveWindow();
+  if (activeBefore == form) activeBefore = nullptr;
   const OwnedActivation themed = Activate(windows.themeContext);
   ModalResult = 0;
   Run(layout_.OnShow);
@@ -731,18 +834,22 @@ int TForm::ShowModal() {
     return ModalResult;
   }
   for (HWND window : disabled.windows) ::EnableWindow(window, FALSE);
-  HWND activeBefore = ::GetActiveWindow();
+  if (activeBefore != nullptr && !::IsWindow(activeBefore)) activeBefore = nullptr;
+  ::SetWindowLongPtrA(form, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(activeBefore));
 
-  // Centred on the screen, halves truncated.
+  // Centred on the monitor the user works on.
   RECT rect{};
   ::GetWindowRect(form, &rect);
-  const int width = rect.right - rect.left;
-  const int height = rect.bottom - rect.top;
-  const int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-  const int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  const FormOrigin origin =
+      FormPosition(static_cast<platform::Window>(reinterpret_cast<std::uintptr_t>(activeBefore)),
+                   rect.right - rect.left, rect.bottom - rect.top);
   windows.looping = true;
   windows.wakePosted = false;
-  ::SetWindowPos(form, HWND_TOP, left, top, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+  // Focus and accelerator cues start as the last input left them, as in the system's dialogs:
+  // shown after a key, hidden after the mouse.
+  windows.cuesShown = 0;
+  ::SendMessageA(form, WM_CHANGEUISTATE, MAKEWPARAM(UIS_INITIALIZE, 0), 0);
+  ::SetWindowPos(form, HWND_TOP, origin.Left, origin.Top, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
   if (windows.formWindow) ::SetActiveWindow(form);
   if (windows.formWindow && windows.IndexOf(::GetFocus()) < 0) {
     ::SetFocus(windows.focus);
