@@ -2,8 +2,8 @@
 
 namespace tovrel {
 
-platform::OwnedMapping HookRecMapping;
-OwnedHookRecView HookRecView;
+constinit platform::HeldMapping HookRecMapping;
+constinit platform::Held<HookRec*, &UnmapHookRec> HookRecView;
 
 void UnmapHookRec(HookRec* view) noexcept {
   platform::UnmapView(view);

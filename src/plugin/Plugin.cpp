@@ -13,9 +13,9 @@
 
 namespace tovrel {
 
-Text16 UserKey;
-char PluginDisplayName[16] = {};  // set by the library's start
-TfrmConfig* frmConfig = nullptr;
+constinit HeldText16 UserKey;
+constinit char PluginDisplayName[16] = {};  // set by the library's start
+constinit TfrmConfig* frmConfig = nullptr;
 
 namespace {
 
