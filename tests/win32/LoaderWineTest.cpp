@@ -22,7 +22,8 @@ const IMAGE_NT_HEADERS* NtHeaders(HMODULE module) {
 }
 
 bool HasTlsDirectory(HMODULE module) {
-  return NtHeaders(module)->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS]
+  return NtHeaders(module)
+             ->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS]
              .VirtualAddress != 0;
 }
 
@@ -30,12 +31,13 @@ bool HasTlsDirectory(HMODULE module) {
 class EntryWatch {
  public:
   explicit EntryWatch(HMODULE module) {
-    entry_ = reinterpret_cast<BYTE*>(module) + NtHeaders(module)->OptionalHeader.AddressOfEntryPoint;
+    entry_ =
+        reinterpret_cast<BYTE*>(module) + NtHeaders(module)->OptionalHeader.AddressOfEntryPoint;
     for (auto& count : counts_) count = 0;
     watched_ = this;
     handler_ = AddVectoredExceptionHandler(1, &OnException);
-    armed_ = handler_ != nullptr &&
-             VirtualProtect(entry_, 1, PAGE_EXECUTE_READWRITE, &protection_) != 0;
+    armed_ =
+        handler_ != nullptr && VirtualProtect(entry_, 1, PAGE_EXECUTE_READWRITE, &protection_) != 0;
     if (armed_) {
       saved_ = *entry_;
       *entry_ = 0xCC;  // int3
