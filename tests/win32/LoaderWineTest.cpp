@@ -33,7 +33,6 @@ class EntryWatch {
   explicit EntryWatch(HMODULE module) {
     entry_ =
         reinterpret_cast<BYTE*>(module) + NtHeaders(module)->OptionalHeader.AddressOfEntryPoint;
-    for (auto& count : counts_) count = 0;
     watched_ = this;
     handler_ = AddVectoredExceptionHandler(1, &OnException);
     armed_ =
@@ -85,7 +84,7 @@ class EntryWatch {
   DWORD protection_ = 0;
   PVOID handler_ = nullptr;
   bool armed_ = false;
-  std::atomic<int> counts_[4];
+  std::atomic<int> counts_[4]{};
 };
 
 DWORD WINAPI DoNothing(LPVOID) {
