@@ -9,8 +9,9 @@ namespace tovrel {
 namespace {
 
 // Asks for the size, then converts: the two-call form of the system's conversions.
-template <typename From, typename To, typename Convert>
-bool ConvertText(std::basic_string_view<From> text, BasicText<To>& out, Convert convert) noexcept {
+template <typename From, typename To, typename Units, typename Convert>
+bool ConvertText(std::basic_string_view<From> text, BasicText<To, Units>& out,
+                 Convert convert) noexcept {
   out.Clear();
   if (text.empty()) return true;
   if (text.size() > static_cast<std::size_t>(INT_MAX)) return false;
@@ -32,6 +33,10 @@ bool ToAnsi(std::u16string_view text, Text& out) noexcept {
 }
 
 bool FromAnsi(std::string_view text, Text16& out) noexcept {
+  return ConvertText(text, out, platform::AnsiToWide);
+}
+
+bool FromAnsi(std::string_view text, HeldText16& out) noexcept {
   return ConvertText(text, out, platform::AnsiToWide);
 }
 

@@ -11,5 +11,6 @@ namespace tovrel {
 // out. Characters the code page lacks are replaced by the system's default character.
 bool ToAnsi(std::u16string_view text, Text& out) noexcept;
 bool FromAnsi(std::string_view text, Text16& out) noexcept;
+bool FromAnsi(std::string_view text, HeldText16& out) noexcept;
 
 }  // namespace tovrel

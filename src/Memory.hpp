@@ -18,29 +18,22 @@
 namespace tovrel {
 
 // A contiguous, growable run of trivially copyable values. Empty owns no memory.
+//
+// HeldArray has no destructor: it is the form module-wide state takes, which the library's unload
+// releases itself (the DLL runs no C runtime start-up that could run destructors at the process's
+// exit; see platform::Held). Array, below, is the owner that frees its memory when it goes.
 template <typename T>
-class Array {
+class HeldArray {
   static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>,
                 "an Array moves its values as bytes");
 
  public:
-  Array() noexcept = default;
-  Array(Array&& other) noexcept
-      : data_(std::exchange(other.data_, nullptr)),
-        size_(std::exchange(other.size_, 0)),
-        capacity_(std::exchange(other.capacity_, 0)) {}
-  Array& operator=(Array&& other) noexcept {
-    if (this != &other) {
-      platform::Free(data_);
-      data_ = std::exchange(other.data_, nullptr);
-      size_ = std::exchange(other.size_, 0);
-      capacity_ = std::exchange(other.capacity_, 0);
-    }
-    return *this;
-  }
-  Array(const Array&) = delete;
-  Array& operator=(const Array&) = delete;
-  ~Array() { platform::Free(data_); }
+  constexpr HeldArray() noexcept = default;
+  HeldArray(const HeldArray&) = delete;
+  HeldArray& operator=(const HeldArray&) = delete;
+  HeldArray(HeldArray&&) = delete;
+  HeldArray& operator=(HeldArray&&) = delete;
+  ~HeldArray() = default;
 
   T* data() noexcept { return data_; }
   const T* data() const noexcept { return data_; }
@@ -99,9 +92,34 @@ class Array {
     return needed > doubled ? needed : doubled;
   }
 
+ protected:
+  // Takes over the values of `other`, which is left empty; what this held is freed.
+  void TakeFrom(HeldArray& other) noexcept {
+    if (this == &other) return;
+    platform::Free(data_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+  }
+
+ private:
   T* data_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+};
+
+template <typename T>
+class Array : public HeldArray<T> {
+ public:
+  Array() noexcept = default;
+  Array(Array&& other) noexcept { this->TakeFrom(other); }
+  Array& operator=(Array&& other) noexcept {
+    this->TakeFrom(other);
+    return *this;
+  }
+  Array(const Array&) = delete;
+  Array& operator=(const Array&) = delete;
+  ~Array() { this->Release(); }
 };
 
 // One object on the heap, destroyed and freed with its owner. Empty when it could not be made.

@@ -11,7 +11,9 @@ namespace tovrel {
 
 // A string whose growth reports running out of memory instead of throwing; it keeps a NUL after
 // its last unit, so c_str() always hands the system a terminated string. Empty owns no memory.
-template <typename Char>
+// `Units` is the array that holds it: an owner, or for module-wide text a HeldArray, which the
+// library's unload releases itself.
+template <typename Char, typename Units = Array<Char>>
 class BasicText {
  public:
   const Char* c_str() const noexcept { return units_.empty() ? &kEmpty : units_.data(); }
@@ -55,10 +57,11 @@ class BasicText {
 
  private:
   static constexpr Char kEmpty = Char{};
-  Array<Char> units_;
+  Units units_;
 };
 
 using Text = BasicText<char>;
 using Text16 = BasicText<char16_t>;
+using HeldText16 = BasicText<char16_t, HeldArray<char16_t>>;
 
 }  // namespace tovrel

@@ -202,8 +202,10 @@ HookCost MeasureHookCost(const Budget& budget, int batch) {
 LoadCost MeasureLoadCost(const Budget& budget) {
   LoadCost cost;
   std::vector<double> plugin, empty, loadOnly, ratio;
+  std::vector<double> steps[4];  // load, Initialize, Uninitialize, unload
   const auto repetition = [&](int rep) {
     double times[3] = {};
+    double ends[4] = {};
     for (int step = 0; step < 3; ++step) {
       const int which = (rep + step) % 3;  // 0 the plug-in's cycle, 1 the empty DLL, 2 load only
       const double start = Now();
@@ -211,10 +213,15 @@ LoadCost MeasureLoadCost(const Budget& budget) {
       if (which == 0) {
         host::PluginApi api;
         loaded = api.Load();
+        ends[0] = Now();
         if (loaded) {
           api.Initialize(0, "bench-user", 0);
+          ends[1] = Now();
           api.Uninitialize();
+          ends[2] = Now();
           api.Unload();
+          ends[3] = Now();
+          for (int i = 0; i < 4; ++i) steps[i].push_back(ends[i] - (i == 0 ? start : ends[i - 1]));
         }
       } else {
         HMODULE module = LoadLibraryA(which == 1 ? "empty.dll" : "tovrel.dll");
@@ -234,6 +241,10 @@ LoadCost MeasureLoadCost(const Budget& budget) {
   cost.PluginUs = EstimateMedian(plugin);
   cost.EmptyUs = EstimateMedian(empty);
   cost.PluginLoadOnlyUs = EstimateMedian(loadOnly);
+  cost.LoadUs = EstimateMedian(steps[0]);
+  cost.InitializeUs = EstimateMedian(steps[1]);
+  cost.UninitializeUs = EstimateMedian(steps[2]);
+  cost.UnloadUs = EstimateMedian(steps[3]);
   cost.Ratio = EstimateMedian(ratio);
   return cost;
 }
@@ -290,6 +301,10 @@ std::string Report(const HookCost& hook, const LoadCost& load, const DialogCost&
   row("c/a, paired", Interval(hook.CA, 3), "", "");
   row("load + Initialize + Uninitialize + unload, tovrel.dll, us", Interval(load.PluginUs, 0), "",
       "");
+  row("of which load, Initialize, Uninitialize, unload, us",
+      Interval(load.LoadUs, 0) + "; " + Interval(load.InitializeUs, 0) + "; " +
+          Interval(load.UninitializeUs, 0) + "; " + Interval(load.UnloadUs, 0),
+      "", "");
   row("load + unload only, tovrel.dll, us", Interval(load.PluginLoadOnlyUs, 0), "", "");
   row("load + unload, empty DLL, us", Interval(load.EmptyUs, 0), "", "");
   std::snprintf(measure, sizeof measure,

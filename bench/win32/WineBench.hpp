@@ -58,7 +58,12 @@ struct LoadCost {
   Estimate PluginUs;          // LoadLibrary + Initialize + Uninitialize + FreeLibrary of tovrel.dll
   Estimate EmptyUs;           // LoadLibrary + FreeLibrary of an empty DLL
   Estimate PluginLoadOnlyUs;  // LoadLibrary + FreeLibrary of tovrel.dll, for the breakdown
-  Estimate Ratio;             // plugin/empty per repetition
+  // The steps of the plug-in's cycle, each timed on its own within it.
+  Estimate LoadUs;          // LoadLibrary and the five exports looked up by name
+  Estimate InitializeUs;    // Initialize
+  Estimate UninitializeUs;  // Uninitialize
+  Estimate UnloadUs;        // FreeLibrary
+  Estimate Ratio;           // plugin/empty per repetition
   double Seconds = 0;
   bool Complete = false;
 };

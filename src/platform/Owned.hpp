@@ -9,23 +9,20 @@
 
 namespace tovrel::platform {
 
+// A handle held in module-wide state: the same operations as Owned below, but no destructor. The
+// DLL runs no C runtime start-up, which is what would construct module-wide objects at load and
+// run their destructors at the process's exit; so module-wide state is constant-initialized and
+// trivially destructible, and the library's unload releases it itself (Reset).
 // `Close` releases a handle that is not `Empty`; it is called exactly once for each handle held.
 template <typename Handle, void (*Close)(Handle) noexcept, Handle Empty = Handle{}>
-class Owned {
+class Held {
  public:
-  Owned() noexcept = default;
-  explicit Owned(Handle handle) noexcept : handle_(handle) {}
-  Owned(Owned&& other) noexcept : handle_(std::exchange(other.handle_, Empty)) {}
-  Owned& operator=(Owned&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      handle_ = std::exchange(other.handle_, Empty);
-    }
-    return *this;
-  }
-  Owned(const Owned&) = delete;
-  Owned& operator=(const Owned&) = delete;
-  ~Owned() { Reset(); }
+  constexpr Held() noexcept = default;
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  Held(Held&&) = delete;
+  Held& operator=(Held&&) = delete;
+  ~Held() = default;
 
   Handle Get() const noexcept { return handle_; }
   Handle operator->() const noexcept requires std::is_pointer_v<Handle> { return handle_; }
@@ -42,8 +39,29 @@ class Owned {
   // Gives the handle up without releasing it: someone else owns it from now on.
   [[nodiscard]] Handle Release() noexcept { return std::exchange(handle_, Empty); }
 
+ protected:
+  explicit constexpr Held(Handle handle) noexcept : handle_(handle) {}
+
  private:
   Handle handle_ = Empty;
+};
+
+// The owner proper: releases its handle when it goes out of scope.
+template <typename Handle, void (*Close)(Handle) noexcept, Handle Empty = Handle{}>
+class Owned : public Held<Handle, Close, Empty> {
+  using Base = Held<Handle, Close, Empty>;
+
+ public:
+  Owned() noexcept = default;
+  explicit Owned(Handle handle) noexcept : Base(handle) {}
+  Owned(Owned&& other) noexcept : Base(other.Release()) {}
+  Owned& operator=(Owned&& other) noexcept {
+    if (this != &other) this->Reset(other.Release());
+    return *this;
+  }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+  ~Owned() { this->Reset(); }
 };
 
 }  // namespace tovrel::platform

@@ -57,7 +57,7 @@ std::uint32_t CurrentThreadId() noexcept;
 // DisableThreadLibraryCalls: no thread attach and detach notifications for the module.
 void DisableThreadNotifications(Instance module) noexcept;
 
-// --- memory (the C runtime's heap) ---
+// --- memory (the process heap) ---
 // A block of `bytes` bytes aligned for any type, or null when there is no memory. Free takes
 // null as well as a block from Allocate.
 void* Allocate(std::size_t bytes) noexcept;
@@ -121,6 +121,7 @@ int AnsiToWide(const char* text, int length, char16_t* out, int outSize) noexcep
 // Owners of the handles above that the module releases.
 using OwnedRegKey = Owned<RegKey, &CloseRegistryKey>;
 using OwnedMapping = Owned<Mapping, &CloseMapping>;
+using HeldMapping = Held<Mapping, &CloseMapping>;
 // A keyboard hook registration: unhooked when its owner lets it go.
 using OwnedHook = Owned<HookHandle, &Unhook>;
 

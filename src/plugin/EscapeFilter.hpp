@@ -22,10 +22,11 @@ inline constexpr FilterVerdict kPassOn{false, false};
 
 // True when the decision depends on the foreground window: an Escape event with a non-negative
 // hook code while the plug-in is enabled. Every other event is passed on without looking at any
-// window, which keeps the per-keystroke cost of ordinary typing to a few comparisons.
+// window, which keeps the per-keystroke cost of ordinary typing to a few comparisons. The key is
+// tested first: it is what sends almost every event on its way.
 constexpr bool ConsultsForegroundWindow(const PluginSettings& settings, int code,
                                         std::uintptr_t key) noexcept {
-  return settings.EnablePlugin != 0 && code >= 0 && key == kVkEscape;
+  return key == kVkEscape && settings.EnablePlugin != 0 && code >= 0;
 }
 
 // `released` is bit 31 of the keystroke flags. `foregroundClass` is read only when

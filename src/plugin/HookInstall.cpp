@@ -22,8 +22,8 @@ bool InstallHook() noexcept {
   platform::OwnedHook hook(
       platform::SetKeyboardHook(&KeyboardHookProc, ModuleInstance, platform::CurrentThreadId()));
   view->HookHandle = hook.Release();
-  HookRecMapping = std::move(mapping);
-  HookRecView = std::move(view);
+  HookRecMapping.Reset(mapping.Release());
+  HookRecView.Reset(view.Release());
   return true;
 }
 

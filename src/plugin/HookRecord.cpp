@@ -1,9 +1,14 @@
 #include "plugin/HookRecord.hpp"
 
+#include <type_traits>
+
 namespace tovrel {
 
-platform::OwnedMapping HookRecMapping;
-OwnedHookRecView HookRecView;
+constinit platform::HeldMapping HookRecMapping;
+constinit platform::Held<HookRec*, &UnmapHookRec> HookRecView;
+static_assert(std::is_trivially_destructible_v<decltype(HookRecView)> &&
+                  std::is_trivially_destructible_v<decltype(HookRecMapping)>,
+              "nothing of the module-wide state is left to run at the process's exit");
 
 void UnmapHookRec(HookRec* view) noexcept {
   platform::UnmapView(view);

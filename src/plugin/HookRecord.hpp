@@ -26,10 +26,11 @@ struct MappingName {
 void UnmapHookRec(HookRec* view) noexcept;
 using OwnedHookRecView = platform::Owned<HookRec*, &UnmapHookRec>;
 
-// The mapping handle InstallHook obtained, held until RemoveHook or the detach step closes it.
-extern platform::OwnedMapping HookRecMapping;
+// Module-wide, so held without a destructor: RemoveHook or the detach step releases them.
+// The mapping handle InstallHook obtained.
+extern platform::HeldMapping HookRecMapping;
 // The record as mapped into this load of the module; non-null means a record is mapped.
-extern OwnedHookRecView HookRecView;
+extern platform::Held<HookRec*, &UnmapHookRec> HookRecView;
 
 MappingName HookRecMappingName() noexcept;
 

@@ -38,7 +38,7 @@ namespace {
 // An Escape event the filter applies to: the foreground window's class decides, and the verdict
 // is carried out. Kept out of line, so that every other keystroke passes through the callback
 // without a stack frame.
-[[gnu::noinline]] platform::LResult FilterEscapeEvent(PluginSettings settings, int code,
+[[gnu::noinline]] platform::LResult FilterEscapeEvent(const PluginSettings& settings, int code,
                                                       platform::WParam key,
                                                       platform::LParam flags) noexcept {
   const platform::Window foreground = platform::ForegroundWindow();
@@ -59,10 +59,10 @@ namespace {
 
 platform::LResult TOVREL_WINAPI KeyboardHookProc(int code, platform::WParam key,
                                                  platform::LParam flags) noexcept {
-  // Read at every event, not copied, so a change Configure makes applies to the next key.
-  const PluginSettings settings = ModuleSettings;
-  if (ConsultsForegroundWindow(settings, code, key)) {
-    return FilterEscapeEvent(settings, code, key, flags);
+  // Read in place at every event, not copied, so a change Configure makes applies to the next
+  // key, and an ordinary key reads no more of it than the decision needs.
+  if (ConsultsForegroundWindow(ModuleSettings, code, key)) {
+    return FilterEscapeEvent(ModuleSettings, code, key, flags);
   }
   return platform::CallNextHook(StoredHookHandle(), code, key, flags);
 }

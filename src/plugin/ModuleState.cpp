@@ -2,7 +2,7 @@
 
 namespace tovrel {
 
-PluginSettings ModuleSettings{0, 0, 0};
-platform::Instance ModuleInstance = platform::Instance::None;
+constinit PluginSettings ModuleSettings{0, 0, 0};
+constinit platform::Instance ModuleInstance = platform::Instance::None;
 
 }  // namespace tovrel

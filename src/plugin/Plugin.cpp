@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 #include "AnsiText.hpp"
 #include "Memory.hpp"
@@ -13,9 +14,11 @@
 
 namespace tovrel {
 
-Text16 UserKey;
-char PluginDisplayName[16] = {};  // set by the library's start
-TfrmConfig* frmConfig = nullptr;
+constinit HeldText16 UserKey;
+static_assert(std::is_trivially_destructible_v<HeldText16>,
+              "nothing of the module-wide state is left to run at the process's exit");
+constinit char PluginDisplayName[16] = {};  // set by the library's start
+constinit TfrmConfig* frmConfig = nullptr;
 
 namespace {
 

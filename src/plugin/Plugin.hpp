@@ -9,8 +9,9 @@
 
 namespace tovrel {
 
-// The user identifier the host passed to Initialize, as UTF-16; empty until then.
-extern Text16 UserKey;
+// The user identifier the host passed to Initialize, as UTF-16; empty until then. Released by the
+// library's unload.
+extern HeldText16 UserKey;
 // The name PublishInfo hands the host: set at load, emptied at unload. It lives in the module's
 // data, so that neither needs memory.
 extern char PluginDisplayName[16];

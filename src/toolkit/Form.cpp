@@ -7,7 +7,8 @@
 namespace tovrel::toolkit {
 
 void CopyFaceName(char (&to)[kFaceNameSize], const char* face) noexcept {
-  const std::size_t length = ::strnlen(face, kFaceNameSize - 1);
+  std::size_t length = 0;  // up to the first NUL, at most kFaceNameSize - 1
+  while (length < kFaceNameSize - 1 && face[length] != '\0') ++length;
   std::memcpy(to, face, length);
   to[length] = '\0';
 }

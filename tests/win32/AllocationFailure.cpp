@@ -75,7 +75,7 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept {
 }
 // NOLINTEND(cppcoreguidelines-no-malloc)
 
-// The module's heap in this program: the operator new above, in place of the C runtime's heap
+// The module's heap in this program: the operator new above, in place of the process heap
 // that the platform layer's own definitions hand out.
 namespace tovrel::platform {
 

@@ -22,6 +22,8 @@ TEST(WineBenchSmoke, EveryMeasureCompletesAndPrintsItsTable) {
   const bench::LoadCost load = bench::MeasureLoadCost(smoke);
   ASSERT_TRUE(load.Complete);
   EXPECT_GT(load.Ratio.Median, 0);
+  EXPECT_EQ(load.InitializeUs.Samples, 3) << "each step of the plug-in's cycle timed each time";
+  EXPECT_GT(load.LoadUs.Median + load.InitializeUs.Median, 0);
   const bench::DialogCost dialog = bench::MeasureDialogCost(1);
   ASSERT_TRUE(dialog.Complete);
   const std::string table = bench::Report(hook, load, dialog);

@@ -36,11 +36,15 @@ std::uint32_t __stdcall ParseCommand(std::uint32_t, std::uint32_t, std::uint32_t
   return 0;  // the module offers no commands
 }
 
-int __stdcall DllMain(void* instance, unsigned long reason, const void*) {
+// The DLL's entry point itself (the link names it): no C runtime start-up runs before or after it,
+// so a load runs the library's start and nothing else, and an unload the unload. Thread
+// notifications are switched off by the start. When the process is ending (`reserved` non-null
+// at detach), other threads are gone and the system frees everything: nothing is released then.
+int __stdcall DllMain(void* instance, unsigned long reason, const void* reserved) {
   if (reason == kProcessAttach) {
     tovrel::ModuleStart(
         static_cast<tovrel::platform::Instance>(reinterpret_cast<std::uintptr_t>(instance)));
-  } else if (reason == kProcessDetach) {
+  } else if (reason == kProcessDetach && reserved == nullptr) {
     tovrel::ModuleUnload();
   }
   return 1;  // the load never fails on account of the hook record
