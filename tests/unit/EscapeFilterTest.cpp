@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string_view>
 
 namespace tovrel {
@@ -61,7 +62,41 @@ constexpr Row kRows[] = {
      true,
      "IMWindowClass",
      kSwallowAndMinimize},
+    // A key swallowed at a peek is removed and never taken: the peek is its last call.
+    {"Conversation_PeekedPress_Swallowed", {1, 1, 0}, 3, kEsc, false, "IMWindowClass", kSwallow},
+    {"Conversation_DoNothing_PeekedRelease_Swallowed",
+     {1, 0, 1},
+     3,
+     kEsc,
+     true,
+     "IMWindowClass",
+     kSwallow},
+    // Codes a keyboard hook is not given: swallowed like every non-negative code, never minimized.
+    {"Conversation_Code1_SwallowedWithoutMinimize",
+     {1, 1, 0},
+     1,
+     kEsc,
+     true,
+     "IMWindowClass",
+     kSwallow},
+    {"Conversation_LargestCode_SwallowedWithoutMinimize",
+     {1, 1, 0},
+     INT32_MAX,
+     kEsc,
+     true,
+     "IMWindowClass",
+     kSwallow},
     {"Main_MinimizeBoth_Release", {1, 1, 1}, 0, kEsc, true, "MSBLWindowClass", kPassAndMinimize},
+    // A key passed on at a peek stays queued and is taken later: only the taking minimizes.
+    {"Main_MinimizeBoth_PeekedRelease_NoMinimize",
+     {1, 1, 1},
+     3,
+     kEsc,
+     true,
+     "MSBLWindowClass",
+     kPassOn},
+    {"Main_MinimizeBoth_Code2_NoMinimize", {1, 1, 1}, 2, kEsc, true, "MSBLWindowClass", kPassOn},
+    {"Other_PeekedRelease_Passes", {1, 1, 1}, 3, kEsc, true, "Notepad", kPassOn},
     {"Main_MinimizeBoth_Press", {1, 1, 1}, 0, kEsc, false, "MSBLWindowClass", kPassOn},
     {"Main_MainWindowOff_Release", {1, 1, 0}, 0, kEsc, true, "MSBLWindowClass", kPassOn},
     {"Main_DoNothingWithMainWindowOn_Release",
@@ -113,6 +148,47 @@ TEST(EscapeFilter, ConsultsTheWindowOnlyForEnabledEscapeWithNonNegativeCode) {
   EXPECT_FALSE(ConsultsForegroundWindow({0, 1, 1}, 0, kEsc));
   EXPECT_FALSE(ConsultsForegroundWindow({1, 1, 1}, -1, kEsc));
   EXPECT_FALSE(ConsultsForegroundWindow({1, 1, 1}, 0, 'A'));
+}
+
+// A thread that peeks at each key (HC_NOREMOVE) before it takes it (HC_ACTION), `peeks` times: the
+// hook is called again only while it passes the key on, since a swallowed key leaves the queue.
+// Whatever the number of peeks, the event is swallowed exactly when a taken-only event is, and
+// minimized as often as a taken-only event is: at most once.
+TEST(EscapeFilter, PeekingBeforeTakingMinimizesAsOftenAsTakingAlone) {
+  const PluginSettings settings[] = {{0, 1, 1}, {1, 0, 0}, {1, 0, 1},
+                                     {1, 1, 0}, {1, 1, 1}, {1, 2, 1}};
+  const std::string_view classes[] = {"IMWindowClass", "MSBLWindowClass", "Notepad", ""};
+  int minimizedIn[std::size(classes)] = {};
+  for (const PluginSettings& s : settings) {
+    for (std::size_t c = 0; c < std::size(classes); ++c) {
+      const std::string_view cls = classes[c];
+      for (bool released : {false, true}) {
+        const FilterVerdict taken = FilterKeyEvent(s, kHcAction, kEsc, released, cls);
+        for (int peeks = 1; peeks <= 3; ++peeks) {
+          SCOPED_TRACE(testing::Message() << cls << " released " << released << " peeks " << peeks
+                                          << " settings " << int{s.EnablePlugin} << ","
+                                          << int{s.ESCAction} << "," << int{s.MinimizeMsgrMainWin});
+          int minimizes = 0;
+          bool removed = false;
+          for (int peek = 0; peek < peeks && !removed; ++peek) {
+            const FilterVerdict v = FilterKeyEvent(s, kHcNoRemove, kEsc, released, cls);
+            minimizes += v.Minimize ? 1 : 0;
+            removed = v.Swallow;
+          }
+          if (!removed) {
+            const FilterVerdict v = FilterKeyEvent(s, kHcAction, kEsc, released, cls);
+            minimizes += v.Minimize ? 1 : 0;
+            removed = v.Swallow;
+          }
+          EXPECT_EQ(removed, taken.Swallow);
+          EXPECT_EQ(minimizes, taken.Minimize ? 1 : 0);
+          minimizedIn[c] += minimizes;
+        }
+      }
+    }
+  }
+  EXPECT_GT(minimizedIn[0], 0) << "the conversation window's minimize was reached";
+  EXPECT_GT(minimizedIn[1], 0) << "the main window's minimize was reached";
 }
 
 // The decision is constexpr, so the hook callback can inline it whole.
