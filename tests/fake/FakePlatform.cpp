@@ -251,6 +251,10 @@ RegStatus OpenRegistryKey(RegKey root, const char* path, RegKey* key) noexcept {
   const AllocationFailuresSuspended bookkeeping;
   return FakeSystem::Get().Registry.Open(root, path, key);
 }
+RegStatus OpenRegistryKeyToRead(RegKey root, const char* path, RegKey* key) noexcept {
+  const AllocationFailuresSuspended bookkeeping;
+  return FakeSystem::Get().Registry.OpenToRead(root, path, key);
+}
 RegStatus QueryRegistryValue(RegKey key, const char* name, std::uint32_t* type, void* data,
                              std::uint32_t* size) noexcept {
   const AllocationFailuresSuspended bookkeeping;
