@@ -150,8 +150,24 @@ TEST(EscapeFilter, ConsultsTheWindowOnlyForEnabledEscapeWithNonNegativeCode) {
   EXPECT_FALSE(ConsultsForegroundWindow({1, 1, 1}, 0, 'A'));
 }
 
-// A thread that peeks at each key (HC_NOREMOVE) before it takes it (HC_ACTION), `peeks` times: the
-// hook is called again only while it passes the key on, since a swallowed key leaves the queue.
+// What one key event comes to in a thread that peeks at it (HC_NOREMOVE) `peeks` times before it
+// takes it (HC_ACTION): the hook is called again only while it passes the key on, since a
+// swallowed key leaves the queue.
+struct LoopOutcome {
+  bool Removed;   // swallowed at some call
+  int Minimizes;  // minimize commands sent
+};
+LoopOutcome PeekThenTake(const PluginSettings& s, bool released, std::string_view cls, int peeks) {
+  LoopOutcome outcome{false, 0};
+  for (int call = 0; call <= peeks && !outcome.Removed; ++call) {
+    const int code = call < peeks ? kHcNoRemove : kHcAction;
+    const FilterVerdict v = FilterKeyEvent(s, code, kEsc, released, cls);
+    outcome.Minimizes += v.Minimize ? 1 : 0;
+    outcome.Removed = v.Swallow;
+  }
+  return outcome;
+}
+
 // Whatever the number of peeks, the event is swallowed exactly when a taken-only event is, and
 // minimized as often as a taken-only event is: at most once.
 TEST(EscapeFilter, PeekingBeforeTakingMinimizesAsOftenAsTakingAlone) {
@@ -161,28 +177,16 @@ TEST(EscapeFilter, PeekingBeforeTakingMinimizesAsOftenAsTakingAlone) {
   int minimizedIn[std::size(classes)] = {};
   for (const PluginSettings& s : settings) {
     for (std::size_t c = 0; c < std::size(classes); ++c) {
-      const std::string_view cls = classes[c];
       for (bool released : {false, true}) {
-        const FilterVerdict taken = FilterKeyEvent(s, kHcAction, kEsc, released, cls);
+        const FilterVerdict taken = FilterKeyEvent(s, kHcAction, kEsc, released, classes[c]);
         for (int peeks = 1; peeks <= 3; ++peeks) {
-          SCOPED_TRACE(testing::Message() << cls << " released " << released << " peeks " << peeks
-                                          << " settings " << int{s.EnablePlugin} << ","
+          SCOPED_TRACE(testing::Message() << classes[c] << " released " << released << " peeks "
+                                          << peeks << " settings " << int{s.EnablePlugin} << ","
                                           << int{s.ESCAction} << "," << int{s.MinimizeMsgrMainWin});
-          int minimizes = 0;
-          bool removed = false;
-          for (int peek = 0; peek < peeks && !removed; ++peek) {
-            const FilterVerdict v = FilterKeyEvent(s, kHcNoRemove, kEsc, released, cls);
-            minimizes += v.Minimize ? 1 : 0;
-            removed = v.Swallow;
-          }
-          if (!removed) {
-            const FilterVerdict v = FilterKeyEvent(s, kHcAction, kEsc, released, cls);
-            minimizes += v.Minimize ? 1 : 0;
-            removed = v.Swallow;
-          }
-          EXPECT_EQ(removed, taken.Swallow);
-          EXPECT_EQ(minimizes, taken.Minimize ? 1 : 0);
-          minimizedIn[c] += minimizes;
+          const LoopOutcome outcome = PeekThenTake(s, released, classes[c], peeks);
+          EXPECT_EQ(outcome.Removed, taken.Swallow);
+          EXPECT_EQ(outcome.Minimizes, taken.Minimize ? 1 : 0);
+          minimizedIn[c] += outcome.Minimizes;
         }
       }
     }

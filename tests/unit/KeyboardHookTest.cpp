@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -146,8 +147,9 @@ TEST_F(KeyboardHookProcTest, PeekingLoop_EachReleaseMinimizesOnlyItsWindowOnce) 
     ASSERT_EQ(system_.Messages.size(), 1u) << "one minimize per release";
     EXPECT_EQ(system_.Messages[0].Target, row.Front);
     EXPECT_EQ(system_.Foreground(), row.ActiveAfter) << "the minimize activated the other window";
-    std::vector<int> codes;
-    for (const auto& call : system_.NextHookCalls) codes.push_back(call.Code);
+    std::vector<int> codes(system_.NextHookCalls.size());
+    std::transform(system_.NextHookCalls.begin(), system_.NextHookCalls.end(), codes.begin(),
+                   [](const fake::NextHookCall& call) { return call.Code; });
     EXPECT_EQ(codes, row.CodesPassedOn);
   }
 }
