@@ -48,9 +48,21 @@ Window KindOf(std::string_view className) {
   return Window::Other;
 }
 
+// The hook code of a non-negative call: the thread takes the key (0), peeks at it leaving it
+// queued (3), or a code a keyboard hook is not given.
+enum class Call { Take, Peek, Other, Any };
+
+Call CallOf(int code) {
+  if (code == 0) return Call::Take;
+  if (code == 3) return Call::Peek;
+  return Call::Other;
+}
+
 struct TableRow {
   Is FilteredEscape;  // Escape (key 27), a hook code >= 0, the plug-in enabled (byte not 0)
   Window Foreground;  // the class of the foreground window; none reads as an empty name
+  Call Code;          // the minimize comes once per key event: when it is taken, or at a peek
+                      // that swallows it, since a swallowed key leaves the queue
   Is MinimizeAction;  // ESCAction is 1; every other byte does nothing
   Is Released;        // bit 31 of the flags
   Is MainWindowToo;   // MinimizeMsgrMainWin not 0
@@ -60,12 +72,13 @@ struct TableRow {
 
 // The first row that matches decides.
 constexpr TableRow kTable[] = {
-    {Is::No, Window::Any, Is::Any, Is::Any, Is::Any, false, false},
-    {Is::Yes, Window::Conversation, Is::Yes, Is::Yes, Is::Any, true, true},
-    {Is::Yes, Window::Conversation, Is::Any, Is::Any, Is::Any, true, false},
-    {Is::Yes, Window::Main, Is::Yes, Is::Yes, Is::Yes, false, true},
-    {Is::Yes, Window::Main, Is::Any, Is::Any, Is::Any, false, false},
-    {Is::Yes, Window::Other, Is::Any, Is::Any, Is::Any, false, false},
+    {Is::No, Window::Any, Call::Any, Is::Any, Is::Any, Is::Any, false, false},
+    {Is::Yes, Window::Conversation, Call::Take, Is::Yes, Is::Yes, Is::Any, true, true},
+    {Is::Yes, Window::Conversation, Call::Peek, Is::Yes, Is::Yes, Is::Any, true, true},
+    {Is::Yes, Window::Conversation, Call::Any, Is::Any, Is::Any, Is::Any, true, false},
+    {Is::Yes, Window::Main, Call::Take, Is::Yes, Is::Yes, Is::Yes, false, true},
+    {Is::Yes, Window::Main, Call::Any, Is::Any, Is::Any, Is::Any, false, false},
+    {Is::Yes, Window::Other, Call::Any, Is::Any, Is::Any, Is::Any, false, false},
 };
 
 bool Matches(Is cell, bool fact) {
@@ -78,7 +91,8 @@ FilterVerdict Decide(const PluginSettings& settings, int code, std::uint64_t key
   const Window window = KindOf(className);
   for (const TableRow& row : kTable) {
     const bool windowMatches = row.Foreground == Window::Any || row.Foreground == window;
-    if (Matches(row.FilteredEscape, filteredEscape) && windowMatches &&
+    const bool codeMatches = row.Code == Call::Any || row.Code == CallOf(code);
+    if (Matches(row.FilteredEscape, filteredEscape) && windowMatches && codeMatches &&
         Matches(row.MinimizeAction, settings.ESCAction == 1) && Matches(row.Released, released) &&
         Matches(row.MainWindowToo, settings.MinimizeMsgrMainWin != 0)) {
       return FilterVerdict{row.Swallow, row.Minimize};

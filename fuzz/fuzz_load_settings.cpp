@@ -1,11 +1,12 @@
 // LoadSettings against whatever the settings key may hold: each of the three values missing or
 // stored with any type and 0 to 64 bytes of any content, under its name in any letter case, next
-// to look-alike values; the key itself sometimes refused. The result is checked against the
-// store's reading rule, stated here on its own.
+// to look-alike values; the key itself sometimes refused, or only readable. The result is checked
+// against the store's reading rule, stated here on its own: a key whose full access is refused is
+// still read.
 //
 // Input, front to back (fields past the end read as zero):
-//   byte      key: 1 opening it fails (with the error in the next 2 bytes), 2 it is read-only,
-//             anything else it opens
+//   byte      key: 1 opening it with full access fails (with the error in the next 2 bytes),
+//             2 it is read-only, anything else it opens
 //   for each of EnablePlugin, ESCAction, MinimizeMsgrMainWin:
 //     byte    bit 0 stored at all; bit 1 another type than REG_DWORD, given in the next 4 bytes
 //     byte    letters of the name whose case is flipped (bit i: letters i, i+8, ...)
@@ -102,10 +103,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzInput input(data, size);
 
   const std::uint8_t keyMode = input.Byte();
-  const bool keyRefused = keyMode == 1 || keyMode == 2;
+  bool keyRefused = false;
   if (keyMode == 1) {
-    // Any failure of the open: error 0 would be success.
-    registry.FailCall(tovrel::fake::RegOp::CreateKey, 1, 1 + static_cast<long>(input.Number(2)));
+    // Any failure of the open: error 0 would be success. Only a refusal of full access (error 5)
+    // lets the key be opened to read instead.
+    const long error = 1 + static_cast<long>(input.Number(2));
+    registry.FailCall(tovrel::fake::RegOp::CreateKey, 1, error);
+    keyRefused = error != tovrel::fake::kErrorAccessDenied;
   }
 
   const char* const names[3] = {"EnablePlugin", "ESCAction", "MinimizeMsgrMainWin"};
@@ -145,5 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "MinimizeMsgrMainWin as the reading rule says");
   Require(registry.OpenKeys() == 0, "no key is left open");
   Require(registry.Writes.empty(), "loading writes nothing");
+  Require(registry.Calls(tovrel::fake::RegOp::ReadKey) ==
+              ((keyMode == 1 && !keyRefused) || keyMode == 2 ? 1 : 0),
+          "the key is opened to read exactly when full access is refused");
   return 0;
 }

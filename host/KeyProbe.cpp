@@ -9,7 +9,8 @@ namespace {
 constexpr char kLogProperty[] = "TovrelProbeLog";
 
 LRESULT CALLBACK ProbeWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* log = static_cast<WindowLog*>(GetPropA(hwnd, kLogProperty));
+  auto* window = static_cast<ProbeWindow*>(GetPropA(hwnd, kLogProperty));
+  WindowLog* log = window != nullptr ? &window->Log() : nullptr;
   if (log != nullptr) {
     switch (msg) {
       case WM_KEYDOWN:
@@ -21,7 +22,16 @@ LRESULT CALLBACK ProbeWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         log->Events.push_back("up " + std::to_string(wp));
         break;
       case WM_SYSCOMMAND:
-        if ((wp & 0xFFF0) == SC_MINIMIZE) log->Events.push_back("minimize");
+        if ((wp & 0xFFF0) == SC_MINIMIZE) {
+          log->Events.push_back("minimize");
+          const LRESULT result = DefWindowProcA(hwnd, msg, wp, lp);
+          const HWND next = window->WindowActivatedWhenMinimized();
+          if (next != nullptr && GetForegroundWindow() != next) {
+            SetForegroundWindow(next);
+            SetFocus(next);
+          }
+          return result;
+        }
         break;
       default:
         break;
@@ -41,9 +51,26 @@ void RegisterProbeClass(const char* name) {
   RegisterClassA(&wc);
 }
 
-void PumpOnce() {
+// How long GetMessage may wait for a message that a peek showed but a hook then swallowed.
+constexpr UINT kTakeWaitMs = 250;
+
+void PumpOnce(Loop loop = Loop::Take) {
   MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  if (loop == Loop::Take) {
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    return;
+  }
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+    // A key the hooks pass on at the peek but swallow when it is taken leaves the queue without
+    // being returned: GetMessage would then wait for the next message. A timer bounds that wait.
+    const UINT_PTR timer = SetTimer(nullptr, 0, kTakeWaitMs, nullptr);
+    const BOOL taken = GetMessageA(&msg, nullptr, 0, 0);
+    KillTimer(nullptr, timer);
+    if (taken <= 0) return;
+    if (msg.message == WM_TIMER && msg.hwnd == nullptr && msg.wParam == timer) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
@@ -51,10 +78,10 @@ void PumpOnce() {
 
 // Pumps this thread's messages until `done` holds or the deadline passes.
 template <typename Condition>
-bool PumpUntil(Condition done, DWORD timeoutMs) {
+bool PumpUntil(Condition done, DWORD timeoutMs, Loop loop = Loop::Take) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   for (;;) {
-    PumpOnce();
+    PumpOnce(loop);
     if (done()) return true;
     const ULONGLONG now = GetTickCount64();
     if (now >= deadline) return false;
@@ -69,17 +96,21 @@ bool PumpUntil(Condition done, DWORD timeoutMs) {
 struct Observer {
   WORD Key = 0;
   bool Released = false;
-  bool Seen = false;
+  bool Seen = false;  // the event left the queue: taken, or swallowed at a peek
+  int Peeks = 0;
   HHOOK Hook = nullptr;
 };
 Observer* g_observer = nullptr;
 
 LRESULT CALLBACK ObserverProc(int code, WPARAM wp, LPARAM lp) {
-  if (code == HC_ACTION && g_observer != nullptr && wp == g_observer->Key &&
+  const LRESULT result = CallNextHookEx(nullptr, code, wp, lp);
+  if (g_observer != nullptr && wp == g_observer->Key &&
       ((static_cast<DWORD>(lp) & 0x80000000u) != 0) == g_observer->Released) {
-    g_observer->Seen = true;
+    if (code == HC_NOREMOVE) ++g_observer->Peeks;
+    // Swallowed at a peek, the event is removed from the queue and never taken.
+    if (code == HC_ACTION || (code == HC_NOREMOVE && result != 0)) g_observer->Seen = true;
   }
-  return CallNextHookEx(nullptr, code, wp, lp);
+  return result;
 }
 
 }  // namespace
@@ -88,12 +119,16 @@ bool WindowLog::Saw(const std::string& event) const {
   return std::find(Events.begin(), Events.end(), event) != Events.end();
 }
 
+int WindowLog::Count(const std::string& event) const {
+  return static_cast<int>(std::count(Events.begin(), Events.end(), event));
+}
+
 ProbeWindow::ProbeWindow(const char* className) {
   RegisterProbeClass(className);
   hwnd_ = CreateWindowExA(0, className, className, WS_OVERLAPPEDWINDOW, 40, 40, 360, 200, nullptr,
                           nullptr, GetModuleHandleA(nullptr), nullptr);
   if (hwnd_ != nullptr) {
-    SetPropA(hwnd_, kLogProperty, &log_);
+    SetPropA(hwnd_, kLogProperty, this);
     ShowWindow(hwnd_, SW_SHOW);
     UpdateWindow(hwnd_);
   }
@@ -116,7 +151,7 @@ bool ProbeWindow::BringToFront() {
   return PumpUntil([this] { return GetForegroundWindow() == hwnd_ && GetFocus() == hwnd_; }, 10000);
 }
 
-bool SendKey(WORD vk, KeyStroke stroke, DWORD timeoutMs) {
+bool SendKey(WORD vk, KeyStroke stroke, DWORD timeoutMs, Loop loop, int* peeks) {
   Observer observer;
   observer.Key = vk;
   observer.Released = stroke == KeyStroke::Release;
@@ -130,22 +165,23 @@ bool SendKey(WORD vk, KeyStroke stroke, DWORD timeoutMs) {
   input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(vk, 0));
   input.ki.dwFlags = stroke == KeyStroke::Release ? KEYEVENTF_KEYUP : 0;
   const bool sent = SendInput(1, &input, sizeof input) == 1;
-  const bool seen = sent && PumpUntil([&] { return observer.Seen; }, timeoutMs);
+  const bool seen = sent && PumpUntil([&] { return observer.Seen; }, timeoutMs, loop);
   // Whatever the event caused (a minimize, say) is dispatched before the caller looks.
-  PumpOnce();
+  PumpOnce(loop);
+  if (peeks != nullptr) *peeks += observer.Peeks;
 
   g_observer = nullptr;
   UnhookWindowsHookEx(observer.Hook);
   return seen;
 }
 
-EscapeOutcome SendEscape(ProbeWindow& window) {
+EscapeOutcome SendEscape(ProbeWindow& window, Loop loop) {
   EscapeOutcome outcome{};
   window.Log().Events.clear();
-  const bool pressed = SendKey(VK_ESCAPE, KeyStroke::Press);
+  const bool pressed = SendKey(VK_ESCAPE, KeyStroke::Press, 10000, loop, &outcome.Peeks);
   outcome.PressDelivered = window.Log().Saw("down 27");
   outcome.MinimizedByPress = window.Minimized();
-  const bool released = SendKey(VK_ESCAPE, KeyStroke::Release);
+  const bool released = SendKey(VK_ESCAPE, KeyStroke::Release, 10000, loop, &outcome.Peeks);
   outcome.ReleaseDelivered = window.Log().Saw("up 27");
   outcome.MinimizedByRelease = !outcome.MinimizedByPress && window.Minimized();
   outcome.Completed = pressed && released;

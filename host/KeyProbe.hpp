@@ -13,6 +13,7 @@ namespace tovrel::probe {
 struct WindowLog {
   std::vector<std::string> Events;  // "down 27", "up 27", "minimize", ...
   bool Saw(const std::string& event) const;
+  int Count(const std::string& event) const;
 };
 
 // A visible top-level window of a given class, logging what reaches its window procedure.
@@ -28,9 +29,15 @@ class ProbeWindow {
   bool Minimized() const { return IsIconic(hwnd_) != FALSE; }
   // Restores, activates and focuses the window; waits until it is the foreground window.
   bool BringToFront();
+  // On Windows, minimizing the active window activates another one; a desktop without a window
+  // manager may activate none. From now on, once this window has handled a minimize command,
+  // `next` is made the foreground window if it is not already.
+  void ActivateWhenMinimized(HWND next) { activateWhenMinimized_ = next; }
+  HWND WindowActivatedWhenMinimized() const { return activateWhenMinimized_; }
 
  private:
   HWND hwnd_ = nullptr;
+  HWND activateWhenMinimized_ = nullptr;
   WindowLog log_;
 };
 
@@ -48,10 +55,19 @@ bool WaitFor(Condition condition, DWORD timeoutMs = 10000) {
 
 enum class KeyStroke { Press, Release };
 
-// Sends one key event with SendInput and pumps this thread's messages until an observer hook,
-// installed in front of every other hook of the thread, has seen the event retrieved. Returns
-// false when that did not happen before the deadline.
-bool SendKey(WORD vk, KeyStroke stroke, DWORD timeoutMs = 10000);
+// How the thread takes its messages. Take: with PeekMessage(PM_REMOVE), as most loops do; the
+// keyboard hooks are called once per key, with HC_ACTION. PeekThenTake: it peeks at each message
+// with PM_NOREMOVE before it takes it with GetMessage, as idle checks and wait loops do; the hooks
+// are then called with HC_NOREMOVE at the peek, and with HC_ACTION when the key is taken, unless
+// they swallowed it at the peek, which removes it from the queue.
+enum class Loop { Take, PeekThenTake };
+
+// Sends one key event with SendInput and pumps this thread's messages with `loop` until an
+// observer hook, installed in front of every other hook of the thread, has seen the event leave
+// the queue: taken, or swallowed at a peek. Returns false when that did not happen before the
+// deadline. `peeks`, if given, is increased by the hook calls that only peeked at the event.
+bool SendKey(WORD vk, KeyStroke stroke, DWORD timeoutMs = 10000, Loop loop = Loop::Take,
+             int* peeks = nullptr);
 
 // What happened to one Escape press and release in the foreground window.
 struct EscapeOutcome {
@@ -60,9 +76,10 @@ struct EscapeOutcome {
   bool MinimizedByPress;
   bool MinimizedByRelease;
   bool Completed;  // both events were retrieved by the thread in time
+  int Peeks;       // hook calls that only peeked at either event
 };
 
-EscapeOutcome SendEscape(ProbeWindow& window);
+EscapeOutcome SendEscape(ProbeWindow& window, Loop loop = Loop::Take);
 
 // "delivered" / "swallowed", and "minimized" where it was.
 std::string Describe(bool delivered, bool minimized);

@@ -36,4 +36,9 @@ inline constexpr std::intptr_t kSwallowResult = 1;
 // WH_KEYBOARD: the thread keyboard hook.
 inline constexpr int kWhKeyboard = 2;
 
+// The keyboard hook's codes for an event: HC_ACTION when the thread takes it from its queue,
+// HC_NOREMOVE when the thread only peeks at it and leaves it queued.
+inline constexpr int kHcAction = 0;
+inline constexpr int kHcNoRemove = 3;
+
 }  // namespace tovrel

@@ -30,11 +30,21 @@ bool SettingsKeyPath(std::u16string_view userKey, Text& path) noexcept {
   return ToAnsi(wide, path) && path.c_str()[0] == '\\';
 }
 
-bool OpenSettingsKey(std::u16string_view userKey, OwnedRegKey& key) noexcept {
+enum class Access { Full, ReadIfRefused };
+
+// Opens the settings key with full access, creating it (and every missing key along the path)
+// when missing. With ReadIfRefused, a key whose full access is refused, one the user may read but
+// not modify, is opened for reading instead; nothing is created then.
+bool OpenSettingsKey(std::u16string_view userKey, Access access, OwnedRegKey& key) noexcept {
   Text path;
   if (!SettingsKeyPath(userKey, path)) return false;
-  return platform::CreateRegistryKey(platform::kCurrentUser, path.c_str() + 1, key.Put()) ==
-         platform::kRegSuccess;
+  const char* const relative = path.c_str() + 1;
+  platform::RegStatus status =
+      platform::CreateRegistryKey(platform::kCurrentUser, relative, key.Put());
+  if (status == platform::kRegAccessDenied && access == Access::ReadIfRefused) {
+    status = platform::OpenRegistryKeyToRead(platform::kCurrentUser, relative, key.Put());
+  }
+  return status == platform::kRegSuccess;
 }
 
 // A read counts only for a REG_DWORD of at most 4 bytes. The buffer starts zeroed, so a
@@ -67,7 +77,7 @@ void LoadSettings(std::u16string_view userKey, PluginSettings& settings) noexcep
   settings = kDefaultSettings;
   OwnedRegKey key;
   // Out of memory while building the path: the defaults stand.
-  if (!OpenSettingsKey(userKey, key)) return;
+  if (!OpenSettingsKey(userKey, Access::ReadIfRefused, key)) return;
   std::uint32_t value = 0;
   if (ReadDword(key, kEnablePlugin, value)) settings.EnablePlugin = value != 0 ? 1 : 0;
   if (ReadDword(key, kESCAction, value)) settings.ESCAction = static_cast<std::uint8_t>(value);
@@ -79,7 +89,7 @@ void LoadSettings(std::u16string_view userKey, PluginSettings& settings) noexcep
 void SaveSettings(std::u16string_view userKey, PackedSettings settings) noexcept {
   OwnedRegKey key;
   // Out of memory while building the path: nothing is written.
-  if (!OpenSettingsKey(userKey, key)) return;
+  if (!OpenSettingsKey(userKey, Access::Full, key)) return;
   const PluginSettings fields = UnpackSettings(settings);
   WriteDword(key, kEnablePlugin, fields.EnablePlugin);
   WriteDword(key, kESCAction, fields.ESCAction);

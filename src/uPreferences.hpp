@@ -44,7 +44,8 @@ constexpr PluginSettings UnpackSettings(PackedSettings v) {
 // skipped.
 
 // Fills `settings` with the defaults, then with every stored value that can be read. Opening the
-// key creates it (and the user's key) when missing.
+// key creates it (and the user's key) when missing. A key the user may read but not modify is
+// read all the same.
 void LoadSettings(std::u16string_view userKey, PluginSettings& settings) noexcept;
 
 // Writes the three fields of `settings`, creating the key when missing.

@@ -32,8 +32,9 @@ inline constexpr auto kCurrentUser = static_cast<RegKey>(0x80000001u);
 // Registry results (Win32 error codes) and the value types the code looks at.
 using RegStatus = long;
 inline constexpr RegStatus kRegSuccess = 0;
-inline constexpr RegStatus kRegMoreData = 234;  // ERROR_MORE_DATA: the buffer is too small
-inline constexpr std::uint32_t kRegDword = 4;   // REG_DWORD
+inline constexpr RegStatus kRegAccessDenied = 5;  // ERROR_ACCESS_DENIED
+inline constexpr RegStatus kRegMoreData = 234;    // ERROR_MORE_DATA: the buffer is too small
+inline constexpr std::uint32_t kRegDword = 4;     // REG_DWORD
 
 // A keyboard hook handle as the hook record stores it: 32 bits on the real platform.
 using HookHandle = std::uint32_t;
@@ -98,6 +99,8 @@ ScreenRect MonitorWorkArea(Window window) noexcept;
 RegStatus CreateRegistryKey(RegKey root, const char* path, RegKey* key) noexcept;
 // RegOpenKeyExA with KEY_ALL_ACCESS, without creating anything.
 RegStatus OpenRegistryKey(RegKey root, const char* path, RegKey* key) noexcept;
+// RegOpenKeyExA with KEY_READ, without creating anything.
+RegStatus OpenRegistryKeyToRead(RegKey root, const char* path, RegKey* key) noexcept;
 // RegQueryValueExA: `size` holds the buffer's size on entry and the value's size on return.
 RegStatus QueryRegistryValue(RegKey key, const char* name, std::uint32_t* type, void* data,
                              std::uint32_t* size) noexcept;

@@ -8,6 +8,7 @@
 
 #include "AllocationControl.hpp"
 #include "FakeCodePage.hpp"
+#include "uConstants.hpp"
 
 namespace tovrel::fake {
 
@@ -92,6 +93,23 @@ LResult FakeSystem::DeliverKey(int code, WParam key, LParam flags) {
   auto it = std::find_if(Hooks.begin(), Hooks.end(),
                          [this](const InstalledHook& h) { return h.ThreadId == ThreadId; });
   return it == Hooks.end() ? 0 : it->Proc(code, key, flags);
+}
+
+LResult FakeSystem::PeekThenTakeKey(WParam key, LParam flags) {
+  const LResult peeked = DeliverKey(kHcNoRemove, key, flags);
+  if (peeked != 0) return peeked;  // swallowed: no longer queued
+  return DeliverKey(kHcAction, key, flags);
+}
+
+void FakeSystem::ReceiveMessage(const SentMessage& message) {
+  Messages.push_back(message);
+  if (message.Message != kWmSysCommand || message.WParamValue != kScMinimize ||
+      message.Target != foreground_) {
+    return;
+  }
+  // Looking up allocates nothing, so a hook call that minimizes stays free of allocations.
+  auto it = activateWhenMinimized_.find(message.Target);
+  if (it != activateWhenMinimized_.end()) foreground_ = it->second;
 }
 
 platform::Mapping FakeSystem::CreateMapping(const char* name, std::uint32_t size) {
@@ -242,7 +260,7 @@ int WindowClassName(Window window, char* buffer, int size) noexcept {
 
 LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
                           LParam lparam) noexcept {
-  FakeSystem::Get().Messages.push_back({window, message, wparam, lparam});
+  FakeSystem::Get().ReceiveMessage({window, message, wparam, lparam});
   return 0;
 }
 
@@ -257,6 +275,10 @@ RegStatus CreateRegistryKey(RegKey root, const char* path, RegKey* key) noexcept
 RegStatus OpenRegistryKey(RegKey root, const char* path, RegKey* key) noexcept {
   const AllocationFailuresSuspended bookkeeping;
   return FakeSystem::Get().Registry.Open(root, path, key);
+}
+RegStatus OpenRegistryKeyToRead(RegKey root, const char* path, RegKey* key) noexcept {
+  const AllocationFailuresSuspended bookkeeping;
+  return FakeSystem::Get().Registry.OpenToRead(root, path, key);
 }
 RegStatus QueryRegistryValue(RegKey key, const char* name, std::uint32_t* type, void* data,
                              std::uint32_t* size) noexcept {

@@ -89,6 +89,10 @@ class FakeSystem {
     activateAfterQuery_ = window;
     activationPending_ = true;
   }
+  // As on Windows, minimizing the foreground window activates another one: `next`, for `window`.
+  void ActivateWhenMinimized(platform::Window window, platform::Window next) {
+    activateWhenMinimized_[window] = next;
+  }
   // Answers the foreground query, then carries out an activation that was waiting for it.
   platform::Window QueryForeground();
   platform::Window Foreground() const { return foreground_; }
@@ -121,6 +125,12 @@ class FakeSystem {
   // Delivers a keyboard event to the first hook of the current thread, as the system would when
   // the thread retrieves it. Returns that hook's answer, or 0 when the thread has no hook.
   LResult DeliverKey(int code, WParam key, LParam flags);
+  // As a thread that peeks at each key without removing it (HC_NOREMOVE, code 3) before it takes
+  // it (HC_ACTION, code 0): the hooks see the event twice, unless they swallow it at the peek,
+  // which removes it from the queue. Returns the last answer.
+  LResult PeekThenTakeKey(WParam key, LParam flags);
+  // Sent messages arrive here; a minimize of the foreground window activates the next one.
+  void ReceiveMessage(const SentMessage& message);
 
   // --- forms ---
   // The version query's platform identifier; 2 is the NT family.
@@ -169,6 +179,7 @@ class FakeSystem {
   platform::Window foreground_ = platform::Window::None;
   platform::Window activateAfterQuery_ = platform::Window::None;
   bool activationPending_ = false;
+  std::map<platform::Window, platform::Window> activateWhenMinimized_;
   std::uintptr_t nextId_ = 0x100;
   std::map<std::string, std::unique_ptr<MappingObject>> mappings_;
   std::map<std::uintptr_t, MappingObject*> mappingHandles_;

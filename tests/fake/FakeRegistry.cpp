@@ -63,8 +63,8 @@ FakeRegistry::Node* FakeRegistry::NodeOf(platform::RegKey key) {
 
 // Follows `path` from `from`. Like the real registry it passes over empty name components (two
 // backslashes in a row) and refuses over-long ones; with `create`, missing keys along the path
-// are made.
-FakeRegistry::Node* FakeRegistry::Walk(Node* from, const std::u16string& path, bool create,
+// are made, but none under a key the user may not modify.
+FakeRegistry::Node* FakeRegistry::Walk(Node* from, const std::u16string& path, Make make,
                                        long* error) {
   Node* node = from;
   if (path.empty()) return node;
@@ -76,9 +76,9 @@ FakeRegistry::Node* FakeRegistry::Walk(Node* from, const std::u16string& path, b
     }
     auto& child = node->Children[Lower(part)];
     if (!child) {
-      if (!create) {
+      if (make == Make::No || (make == Make::AsUser && node->ReadOnly)) {
         node->Children.erase(Lower(part));
-        *error = kErrorFileNotFound;
+        *error = make == Make::No ? kErrorFileNotFound : kErrorAccessDenied;
         return nullptr;
       }
       child = std::make_unique<Node>();
@@ -117,6 +117,10 @@ long FakeRegistry::Open(platform::RegKey root, const char* path, platform::RegKe
   return OpenKey(RegOp::OpenKey, root, path, key);
 }
 
+long FakeRegistry::OpenToRead(platform::RegKey root, const char* path, platform::RegKey* key) {
+  return OpenKey(RegOp::ReadKey, root, path, key);
+}
+
 long FakeRegistry::OpenKey(RegOp op, platform::RegKey root, const char* path,
                            platform::RegKey* key) {
   *key = platform::RegKey::None;
@@ -124,9 +128,9 @@ long FakeRegistry::OpenKey(RegOp op, platform::RegKey root, const char* path,
   Node* from = NodeOf(root);
   if (from == nullptr) return kErrorInvalidParameter;
   long error = 0;
-  Node* node = Walk(from, WideText(path), op == RegOp::CreateKey, &error);
+  Node* node = Walk(from, WideText(path), op == RegOp::CreateKey ? Make::AsUser : Make::No, &error);
   if (node == nullptr) return error;
-  if (node->ReadOnly) return kErrorAccessDenied;  // full access is always asked for
+  if (node->ReadOnly && op != RegOp::ReadKey) return kErrorAccessDenied;  // full access asked for
   *key = NewHandle(node);
   return 0;
 }
@@ -204,7 +208,7 @@ void FakeRegistry::AddKey(const std::string& keyPath) {
 
 void FakeRegistry::AddKeyWide(const std::u16string& keyPath) {
   long error = 0;
-  Walk(&root_, keyPath, true, &error);
+  Walk(&root_, keyPath, Make::Always, &error);
 }
 
 std::vector<std::u16string> FakeRegistry::SubkeyNames(const std::string& keyPath) const {
@@ -218,7 +222,7 @@ std::vector<std::u16string> FakeRegistry::SubkeyNames(const std::string& keyPath
 void FakeRegistry::SetValue(const std::string& keyPath, const std::string& name, std::uint32_t type,
                             std::vector<unsigned char> data) {
   long error = 0;
-  if (Node* node = Walk(&root_, WideText(keyPath), true, &error)) {
+  if (Node* node = Walk(&root_, WideText(keyPath), Make::Always, &error)) {
     node->Values[Lower(name)] = RegValue{type, std::move(data)};
   }
 }
@@ -255,7 +259,7 @@ std::size_t FakeRegistry::ValueCount(const std::string& keyPath) const {
 
 void FakeRegistry::SetReadOnly(const std::string& keyPath) {
   long error = 0;
-  if (Node* node = Walk(&root_, WideText(keyPath), true, &error)) node->ReadOnly = true;
+  if (Node* node = Walk(&root_, WideText(keyPath), Make::Always, &error)) node->ReadOnly = true;
 }
 
 }  // namespace tovrel::fake

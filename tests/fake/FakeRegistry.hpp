@@ -31,9 +31,10 @@ inline constexpr long kErrorInvalidParameter = 87;
 inline constexpr long kErrorMoreData = 234;
 inline constexpr long kErrorNoMoreItems = 259;
 
-enum class RegOp { CreateKey, OpenKey, QueryValue, SetValue, QueryInfo, EnumKey };
-inline constexpr std::size_t kRegOpCount = 6;
-static_assert(static_cast<std::size_t>(RegOp::EnumKey) + 1 == kRegOpCount);
+// OpenKey asks for full access, ReadKey for reading only.
+enum class RegOp { CreateKey, OpenKey, QueryValue, SetValue, QueryInfo, EnumKey, ReadKey };
+inline constexpr std::size_t kRegOpCount = 7;
+static_assert(static_cast<std::size_t>(RegOp::ReadKey) + 1 == kRegOpCount);
 
 // The 4 little-endian bytes of a REG_DWORD.
 std::vector<unsigned char> DwordBytes(std::uint32_t value);
@@ -59,7 +60,8 @@ class FakeRegistry {
   std::uint32_t Dword(const std::string& keyPath, const std::string& name) const;
   bool KeyExists(const std::string& keyPath) const;
   std::size_t ValueCount(const std::string& keyPath) const;
-  // Keys the user may read but not modify: opening them with full access is refused.
+  // Keys the user may read but not modify: opening them with full access is refused, and so is
+  // making a subkey under them; opening them to read is allowed.
   void SetReadOnly(const std::string& keyPath);
   void AddKey(const std::string& keyPath);
   // A key made through the wide interface, whatever the code page holds.
@@ -77,6 +79,7 @@ class FakeRegistry {
   // The platform operations.
   long Create(platform::RegKey root, const char* path, platform::RegKey* key);
   long Open(platform::RegKey root, const char* path, platform::RegKey* key);
+  long OpenToRead(platform::RegKey root, const char* path, platform::RegKey* key);
   long Query(platform::RegKey key, const char* name, std::uint32_t* type, void* data,
              std::uint32_t* size);
   long Set(platform::RegKey key, const char* name, std::uint32_t type, const void* data,
@@ -100,7 +103,10 @@ class FakeRegistry {
   long Fails(RegOp op);
   long OpenKey(RegOp op, platform::RegKey root, const char* path, platform::RegKey* key);
   Node* NodeOf(platform::RegKey key);
-  static Node* Walk(Node* from, const std::u16string& path, bool create, long* error);
+  // How Walk treats a missing key: refuses it, makes it as the user may, or makes it anyway (the
+  // tests' own set-up).
+  enum class Make { No, AsUser, Always };
+  static Node* Walk(Node* from, const std::u16string& path, Make make, long* error);
   const Node* Find(const std::string& path) const;
   platform::RegKey NewHandle(Node* node);
 

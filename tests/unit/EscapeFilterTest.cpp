@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string_view>
 
 namespace tovrel {
@@ -61,7 +62,41 @@ constexpr Row kRows[] = {
      true,
      "IMWindowClass",
      kSwallowAndMinimize},
+    // A key swallowed at a peek is removed and never taken: the peek is its last call.
+    {"Conversation_PeekedPress_Swallowed", {1, 1, 0}, 3, kEsc, false, "IMWindowClass", kSwallow},
+    {"Conversation_DoNothing_PeekedRelease_Swallowed",
+     {1, 0, 1},
+     3,
+     kEsc,
+     true,
+     "IMWindowClass",
+     kSwallow},
+    // Codes a keyboard hook is not given: swallowed like every non-negative code, never minimized.
+    {"Conversation_Code1_SwallowedWithoutMinimize",
+     {1, 1, 0},
+     1,
+     kEsc,
+     true,
+     "IMWindowClass",
+     kSwallow},
+    {"Conversation_LargestCode_SwallowedWithoutMinimize",
+     {1, 1, 0},
+     INT32_MAX,
+     kEsc,
+     true,
+     "IMWindowClass",
+     kSwallow},
     {"Main_MinimizeBoth_Release", {1, 1, 1}, 0, kEsc, true, "MSBLWindowClass", kPassAndMinimize},
+    // A key passed on at a peek stays queued and is taken later: only the taking minimizes.
+    {"Main_MinimizeBoth_PeekedRelease_NoMinimize",
+     {1, 1, 1},
+     3,
+     kEsc,
+     true,
+     "MSBLWindowClass",
+     kPassOn},
+    {"Main_MinimizeBoth_Code2_NoMinimize", {1, 1, 1}, 2, kEsc, true, "MSBLWindowClass", kPassOn},
+    {"Other_PeekedRelease_Passes", {1, 1, 1}, 3, kEsc, true, "Notepad", kPassOn},
     {"Main_MinimizeBoth_Press", {1, 1, 1}, 0, kEsc, false, "MSBLWindowClass", kPassOn},
     {"Main_MainWindowOff_Release", {1, 1, 0}, 0, kEsc, true, "MSBLWindowClass", kPassOn},
     {"Main_DoNothingWithMainWindowOn_Release",
@@ -113,6 +148,51 @@ TEST(EscapeFilter, ConsultsTheWindowOnlyForEnabledEscapeWithNonNegativeCode) {
   EXPECT_FALSE(ConsultsForegroundWindow({0, 1, 1}, 0, kEsc));
   EXPECT_FALSE(ConsultsForegroundWindow({1, 1, 1}, -1, kEsc));
   EXPECT_FALSE(ConsultsForegroundWindow({1, 1, 1}, 0, 'A'));
+}
+
+// What one key event comes to in a thread that peeks at it (HC_NOREMOVE) `peeks` times before it
+// takes it (HC_ACTION): the hook is called again only while it passes the key on, since a
+// swallowed key leaves the queue.
+struct LoopOutcome {
+  bool Removed;   // swallowed at some call
+  int Minimizes;  // minimize commands sent
+};
+LoopOutcome PeekThenTake(const PluginSettings& s, bool released, std::string_view cls, int peeks) {
+  LoopOutcome outcome{false, 0};
+  for (int call = 0; call <= peeks && !outcome.Removed; ++call) {
+    const int code = call < peeks ? kHcNoRemove : kHcAction;
+    const FilterVerdict v = FilterKeyEvent(s, code, kEsc, released, cls);
+    outcome.Minimizes += v.Minimize ? 1 : 0;
+    outcome.Removed = v.Swallow;
+  }
+  return outcome;
+}
+
+// Whatever the number of peeks, the event is swallowed exactly when a taken-only event is, and
+// minimized as often as a taken-only event is: at most once.
+TEST(EscapeFilter, PeekingBeforeTakingMinimizesAsOftenAsTakingAlone) {
+  const PluginSettings settings[] = {{0, 1, 1}, {1, 0, 0}, {1, 0, 1},
+                                     {1, 1, 0}, {1, 1, 1}, {1, 2, 1}};
+  const std::string_view classes[] = {"IMWindowClass", "MSBLWindowClass", "Notepad", ""};
+  int minimizedIn[std::size(classes)] = {};
+  for (const PluginSettings& s : settings) {
+    for (std::size_t c = 0; c < std::size(classes); ++c) {
+      for (bool released : {false, true}) {
+        const FilterVerdict taken = FilterKeyEvent(s, kHcAction, kEsc, released, classes[c]);
+        for (int peeks = 1; peeks <= 3; ++peeks) {
+          SCOPED_TRACE(testing::Message() << classes[c] << " released " << released << " peeks "
+                                          << peeks << " settings " << int{s.EnablePlugin} << ","
+                                          << int{s.ESCAction} << "," << int{s.MinimizeMsgrMainWin});
+          const LoopOutcome outcome = PeekThenTake(s, released, classes[c], peeks);
+          EXPECT_EQ(outcome.Removed, taken.Swallow);
+          EXPECT_EQ(outcome.Minimizes, taken.Minimize ? 1 : 0);
+          minimizedIn[c] += outcome.Minimizes;
+        }
+      }
+    }
+  }
+  EXPECT_GT(minimizedIn[0], 0) << "the conversation window's minimize was reached";
+  EXPECT_GT(minimizedIn[1], 0) << "the main window's minimize was reached";
 }
 
 // The decision is constexpr, so the hook callback can inline it whole.

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "AllocationControl.hpp"
 
@@ -113,6 +115,43 @@ TEST_F(KeyboardHookProcTest, MainWindowIsMinimizedOnReleaseAndStillGetsTheKey) {
   ASSERT_EQ(system_.Messages.size(), 1u);
   EXPECT_EQ(system_.Messages[0].Target, main_);
   EXPECT_EQ(system_.NextHookCalls.size(), 2u);
+}
+
+// A thread that peeks at each key before it takes it has the hook called twice for a key it
+// passes on. Minimizing the foreground window activates the other one, as on Windows. Each
+// release minimizes the window it was pressed in, once, and no other window.
+TEST_F(KeyboardHookProcTest, PeekingLoop_EachReleaseMinimizesOnlyItsWindowOnce) {
+  ModuleSettings = {1, MinimizeIMWindow, 1};
+  system_.NextHookResult = 0;  // the hooks behind let every key through
+  system_.ActivateWhenMinimized(main_, conversation_);
+  system_.ActivateWhenMinimized(conversation_, main_);
+  const struct {
+    platform::Window Front;
+    platform::Window ActiveAfter;
+    platform::LResult Result;
+    std::vector<int> CodesPassedOn;
+  } rows[] = {
+      // Passed on at the peek, so taken as well: the press and the release are seen twice.
+      {main_, conversation_, 0, {kHcNoRemove, kHcAction, kHcNoRemove, kHcAction}},
+      // Swallowed at the peek, which removes the key from the queue.
+      {conversation_, main_, kSwallowResult, {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Front == main_ ? "main window" : "conversation window");
+    system_.SetForeground(row.Front);
+    system_.Messages.clear();
+    system_.NextHookCalls.clear();
+    EXPECT_EQ(system_.PeekThenTakeKey(kVkEscape, kPress), row.Result);
+    EXPECT_TRUE(system_.Messages.empty()) << "no press minimizes";
+    EXPECT_EQ(system_.PeekThenTakeKey(kVkEscape, kRelease), row.Result);
+    ASSERT_EQ(system_.Messages.size(), 1u) << "one minimize per release";
+    EXPECT_EQ(system_.Messages[0].Target, row.Front);
+    EXPECT_EQ(system_.Foreground(), row.ActiveAfter) << "the minimize activated the other window";
+    std::vector<int> codes(system_.NextHookCalls.size());
+    std::transform(system_.NextHookCalls.begin(), system_.NextHookCalls.end(), codes.begin(),
+                   [](const fake::NextHookCall& call) { return call.Code; });
+    EXPECT_EQ(codes, row.CodesPassedOn);
+  }
 }
 
 TEST_F(KeyboardHookProcTest, PassesOnWithTheRecordsHandleAndUnchangedArguments) {

@@ -80,13 +80,68 @@ TEST_F(PreferencesTest, MissingKey_GivesDefaultsAndLeavesTheEmptyKeyBehind) {
   EXPECT_EQ(registry_.ValueCount(kKey), 0u);
 }
 
-TEST_F(PreferencesTest, KeyThatCannotBeOpened_GivesDefaults) {
-  registry_.SetDword(kKey, "EnablePlugin", 0);
-  registry_.FailCall(RegOp::CreateKey);
-  EXPECT_EQ(Load(), (PluginSettings{1, 0, 0}));
+// How the settings key is opened for loading: with full access, and when that is refused, for
+// reading. Every other failure leaves the defaults.
+TEST_F(PreferencesTest, KeyOpening_ReadsWhenFullAccessIsRefused) {
+  constexpr long kNoResources = 1450;  // ERROR_NO_SYSTEM_RESOURCES
+  const struct {
+    const char* Name;
+    bool Stored;       // the key exists, holding all three values
+    long CreateError;  // how opening with full access fails; 0: the key is read-only
+    bool ReadFails;    // opening to read fails as well
+    PluginSettings Expected;
+    int ReadOpens;
+  } rows[] = {
+      {"read-only key", true, 0, false, {0, 1, 1}, 1},
+      {"full access refused", true, fake::kErrorAccessDenied, false, {0, 1, 1}, 1},
+      {"refused, and reading too", true, fake::kErrorAccessDenied, true, {1, 0, 0}, 1},
+      {"refused, no key", false, fake::kErrorAccessDenied, false, {1, 0, 0}, 1},
+      {"another failure", true, kNoResources, false, {1, 0, 0}, 0},
+      {"path refused", true, fake::kErrorInvalidParameter, false, {1, 0, 0}, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    fake::FakeSystem::Get().Reset();
+    if (row.Stored) {
+      registry_.SetDword(kKey, "EnablePlugin", 0);
+      registry_.SetDword(kKey, "ESCAction", 1);
+      registry_.SetDword(kKey, "MinimizeMsgrMainWin", 1);
+    }
+    if (row.CreateError == 0) {
+      registry_.SetReadOnly(kKey);
+    } else {
+      registry_.FailCall(RegOp::CreateKey, 1, row.CreateError);
+    }
+    if (row.ReadFails) registry_.FailCall(RegOp::ReadKey);
+    EXPECT_EQ(Load(), row.Expected);
+    EXPECT_EQ(registry_.Calls(RegOp::ReadKey), row.ReadOpens);
+    EXPECT_EQ(registry_.KeyExists(kKey), row.Stored) << "a key is made only with full access";
+    EXPECT_EQ(registry_.OpenKeys(), 0);
+    EXPECT_TRUE(registry_.Writes.empty());
+  }
+}
 
-  registry_.SetReadOnly(kKey);  // readable, but full access is always asked for
+// The user may read the settings but not modify them: loading reads them, saving writes nothing.
+TEST_F(PreferencesTest, ReadOnlyKey_LoadsItsValuesAndSaveLeavesThem) {
+  registry_.SetDword(kKey, "ESCAction", 1);
+  registry_.SetDword(kKey, "MinimizeMsgrMainWin", 1);
+  registry_.SetReadOnly(kKey);
+  EXPECT_EQ(Load(), (PluginSettings{1, 1, 1}));
+  SaveSettings(u"alice", 0x000000);
+  EXPECT_TRUE(registry_.Writes.empty());
+  EXPECT_EQ(registry_.Calls(RegOp::ReadKey), 1) << "saving never opens the key to read";
+  EXPECT_EQ(Load(), (PluginSettings{1, 1, 1}));
+}
+
+// A user key the user may not modify: no settings key can be made under it, and none is.
+TEST_F(PreferencesTest, KeyThatCannotBeCreated_IsNotCreated) {
+  const std::string userKey = "Software\\Quorvel\\MsgPlus2\\alice";
+  registry_.SetReadOnly(userKey);
   EXPECT_EQ(Load(), (PluginSettings{1, 0, 0}));
+  SaveSettings(u"alice", 0x010101);
+  EXPECT_FALSE(registry_.KeyExists(userKey + "\\Preferences"));
+  EXPECT_TRUE(registry_.Writes.empty());
+  EXPECT_EQ(registry_.Calls(RegOp::ReadKey), 1);
 }
 
 TEST_F(PreferencesTest, OneUnreadableValueDoesNotStopTheNext) {

@@ -51,23 +51,68 @@ class HookOnRealWindows : public testing::Test {
 
 class EscapeOnRealWindows : public HookOnRealWindows, public testing::WithParamInterface<Row> {};
 
+// Under a loop that takes each key, and under one that peeks at each key before it takes it.
 TEST_P(EscapeOnRealWindows, WindowSeesWhatTheSettingsSay) {
   const Row& row = GetParam();
   ModuleSettings = row.Settings;
   ProbeWindow window(row.Class);
-  ASSERT_TRUE(window.BringToFront());
+  for (const probe::Loop loop : {probe::Loop::Take, probe::Loop::PeekThenTake}) {
+    SCOPED_TRACE(loop == probe::Loop::Take ? "taking" : "peeking, then taking");
+    ASSERT_TRUE(window.BringToFront());
 
-  const EscapeOutcome outcome = probe::SendEscape(window);
-  ASSERT_TRUE(outcome.Completed) << "the thread did not retrieve both events in time";
-  EXPECT_EQ(outcome.PressDelivered, row.Delivered);
-  EXPECT_EQ(outcome.ReleaseDelivered, row.Delivered);
-  EXPECT_FALSE(outcome.MinimizedByPress) << "a press never minimizes";
-  EXPECT_EQ(outcome.MinimizedByRelease, row.MinimizedOnRelease);
-  EXPECT_EQ(window.Log().Saw("minimize"), row.MinimizedOnRelease);
+    const EscapeOutcome outcome = probe::SendEscape(window, loop);
+    ASSERT_TRUE(outcome.Completed) << "the thread did not retrieve both events in time";
+    EXPECT_EQ(outcome.Peeks > 0, loop == probe::Loop::PeekThenTake);
+    EXPECT_EQ(outcome.PressDelivered, row.Delivered);
+    EXPECT_EQ(outcome.ReleaseDelivered, row.Delivered);
+    EXPECT_FALSE(outcome.MinimizedByPress) << "a press never minimizes";
+    EXPECT_EQ(outcome.MinimizedByRelease, row.MinimizedOnRelease);
+    EXPECT_EQ(window.Log().Count("minimize"), row.MinimizedOnRelease ? 1 : 0);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, EscapeOnRealWindows, testing::ValuesIn(kRows),
                          [](const testing::TestParamInfo<Row>& row) { return row.param.Name; });
+
+// A loop that peeks at each message without removing it before it takes it: the hook is called
+// for a key at the peek and again when the key is taken, unless it swallowed the key at the peek.
+// Minimizing the active window activates another one on Windows; here each window activates the
+// other when it is minimized. One Escape release minimizes one window, once: the main window,
+// which gets the key and whose minimize brings the conversation window to the foreground before
+// the key is taken; or the conversation window, which never gets the key.
+TEST_F(HookOnRealWindows, PeekingLoop_EachReleaseMinimizesOnlyItsWindowOnce) {
+  ModuleSettings = {1, MinimizeIMWindow, 1};
+  const struct {
+    const char* Front;
+    const char* Other;
+    bool Delivered;
+  } rows[] = {
+      {kMainWindowClass, kConversationWindowClass, true},
+      {kConversationWindowClass, kMainWindowClass, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Front);
+    ProbeWindow other(row.Other);
+    ProbeWindow front(row.Front);
+    front.ActivateWhenMinimized(other.Handle());
+    other.ActivateWhenMinimized(front.Handle());
+    ASSERT_TRUE(front.BringToFront());
+    other.Log().Events.clear();
+
+    const EscapeOutcome outcome = probe::SendEscape(front, probe::Loop::PeekThenTake);
+    ASSERT_TRUE(outcome.Completed) << "the thread did not retrieve both events in time";
+    EXPECT_GE(outcome.Peeks, 2) << "the press and the release were each peeked at";
+    EXPECT_EQ(outcome.PressDelivered, row.Delivered);
+    EXPECT_EQ(outcome.ReleaseDelivered, row.Delivered);
+    EXPECT_EQ(front.Log().Count("minimize"), 1) << "one minimize for the release";
+    EXPECT_TRUE(front.Minimized());
+    EXPECT_EQ(GetForegroundWindow(), other.Handle()) << "the minimize activated the other window";
+    EXPECT_EQ(other.Log().Count("minimize"), 0) << "no other window is minimized";
+    EXPECT_FALSE(other.Minimized());
+    EXPECT_FALSE(other.Log().Saw("down 27")) << "the key goes to no other window";
+    EXPECT_FALSE(other.Log().Saw("up 27")) << "the key goes to no other window";
+  }
+}
 
 TEST_F(HookOnRealWindows, OtherKeysReachAConversationWindow) {
   ModuleSettings = {1, MinimizeIMWindow, 1};

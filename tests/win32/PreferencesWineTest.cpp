@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "KeyAccess.hpp"
 #include "KeyProbe.hpp"  // <windows.h>
 #include "SettingsKey.hpp"
 #include "uPreferences.hpp"
@@ -64,6 +65,35 @@ TEST_F(PreferencesOnTheRealRegistry, LoadForANewUserLeavesTheEmptyKeyBehind) {
   DWORD values = 99;
   ASSERT_TRUE(KeyExists(SettingsKeyOf("newcomer"), &values));
   EXPECT_EQ(values, 0u);
+}
+
+// A key whose security lets the user read it but not modify it, as an administrator may lock a
+// user's settings: its values are loaded, and saving leaves them as they are.
+TEST_F(PreferencesOnTheRealRegistry, ReadOnlyKeyIsLoadedAndNotWritten) {
+  const DWORD stored[] = {0, 1, 1};
+  Store(SettingsKeyOf("alice"), "EnablePlugin", REG_DWORD, &stored[0], 4);
+  Store(SettingsKeyOf("alice"), "ESCAction", REG_DWORD, &stored[1], 4);
+  Store(SettingsKeyOf("alice"), "MinimizeMsgrMainWin", REG_DWORD, &stored[2], 4);
+  const test::ReadOnlyKey readOnly(SettingsKeyOf("alice"));
+  ASSERT_EQ(readOnly.Status(), ERROR_SUCCESS);
+  ASSERT_TRUE(readOnly.FullAccessRefused());
+
+  EXPECT_EQ(Load(u"alice"), (PluginSettings{0, 1, 1}));
+  SaveSettings(u"alice", 0x000001);
+  EXPECT_EQ(Load(u"alice"), (PluginSettings{0, 1, 1})) << "nothing was written";
+}
+
+// A user key the user may read but not modify: no settings key can be made under it, and
+// loading makes none.
+TEST_F(PreferencesOnTheRealRegistry, KeyThatCannotBeCreatedIsNotCreated) {
+  const std::string userKey = std::string(kHostRoot) + "\\alice";
+  Store(userKey, "Theirs", REG_SZ, "x", 2);
+  const test::ReadOnlyKey readOnly(userKey);
+  ASSERT_EQ(readOnly.Status(), ERROR_SUCCESS);
+  ASSERT_TRUE(readOnly.FullAccessRefused());
+
+  EXPECT_EQ(Load(u"alice"), (PluginSettings{1, 0, 0}));
+  EXPECT_FALSE(KeyExists(userKey + "\\Preferences"));
 }
 
 TEST_F(PreferencesOnTheRealRegistry, SaveKeepsAValueOfAnotherName) {

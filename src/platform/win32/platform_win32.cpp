@@ -114,6 +114,13 @@ RegStatus OpenRegistryKey(RegKey root, const char* path, RegKey* key) noexcept {
   return status;
 }
 
+RegStatus OpenRegistryKeyToRead(RegKey root, const char* path, RegKey* key) noexcept {
+  HKEY opened = nullptr;
+  const LSTATUS status = ::RegOpenKeyExA(ToHKey(root), path, 0, KEY_READ, &opened);
+  *key = status == ERROR_SUCCESS ? As<RegKey>(opened) : RegKey::None;
+  return status;
+}
+
 RegStatus QueryRegistryValue(RegKey key, const char* name, std::uint32_t* type, void* data,
                              std::uint32_t* size) noexcept {
   DWORD valueType = 0;
