@@ -6,10 +6,10 @@ namespace tovrel::probe {
 
 namespace {
 
-constexpr char kLogProperty[] = "TovrelProbeLog";
+constexpr char kWindowProperty[] = "TovrelProbeWindow";
 
 LRESULT CALLBACK ProbeWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  auto* window = static_cast<ProbeWindow*>(GetPropA(hwnd, kLogProperty));
+  auto* window = static_cast<ProbeWindow*>(GetPropA(hwnd, kWindowProperty));
   WindowLog* log = window != nullptr ? &window->Log() : nullptr;
   if (log != nullptr) {
     switch (msg) {
@@ -128,7 +128,7 @@ ProbeWindow::ProbeWindow(const char* className) {
   hwnd_ = CreateWindowExA(0, className, className, WS_OVERLAPPEDWINDOW, 40, 40, 360, 200, nullptr,
                           nullptr, GetModuleHandleA(nullptr), nullptr);
   if (hwnd_ != nullptr) {
-    SetPropA(hwnd_, kLogProperty, this);
+    SetPropA(hwnd_, kWindowProperty, this);
     ShowWindow(hwnd_, SW_SHOW);
     UpdateWindow(hwnd_);
   }
@@ -136,7 +136,7 @@ ProbeWindow::ProbeWindow(const char* className) {
 
 ProbeWindow::~ProbeWindow() {
   if (hwnd_ != nullptr) {
-    RemovePropA(hwnd_, kLogProperty);
+    RemovePropA(hwnd_, kWindowProperty);
     DestroyWindow(hwnd_);
     PumpOnce();
   }
