@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <utility>
 
 #include "Memory.hpp"
@@ -152,6 +153,21 @@ SIZE TextExtent(HFONT font, const char* text) noexcept {
   ::GetTextExtentPoint32A(dc.Get(), text, static_cast<int>(std::strlen(text)), &size);
   ::SelectObject(dc.Get(), old);
   return size;
+}
+
+// The width of the widest of a list's items drawn in `font`.
+int WidestItem(HFONT font, std::span<const char* const> items) noexcept {
+  int widest = 0;
+  for (const char* item : items) {
+    widest = std::max(widest, static_cast<int>(TextExtent(font, item).cx));
+  }
+  return widest;
+}
+
+// What a drop-down list draws beside an item's text, in its field as in its open list: the
+// frame's edges and the margins inside them.
+int ListItemMargins() noexcept {
+  return 2 * ::GetSystemMetrics(SM_CXEDGE) + 4;
 }
 
 // The height of "0" in `face` at a character height of `height`; 0 when it cannot be measured.
@@ -386,11 +402,8 @@ int TForm::Windows::WidthNeeded(std::size_t index) const noexcept {
            static_cast<int>(TextExtent(measured, control.Text).cx) + 1;
   }
   if (control.Kind == ControlKind::DropDownList) {
-    int widest = 0;
-    for (const char* item : control.Items) {
-      widest = std::max(widest, static_cast<int>(TextExtent(measured, item).cx));
-    }
-    return widest + 2 * ::GetSystemMetrics(SM_CXEDGE) + 4 + ::GetSystemMetrics(SM_CXVSCROLL);
+    return WidestItem(measured, control.Items) + ListItemMargins() +
+           ::GetSystemMetrics(SM_CXVSCROLL);
   }
   return 0;
 }
@@ -471,15 +484,11 @@ bool TForm::Windows::Refont() noexcept {
     }
     if (control.Kind == ControlKind::DropDownList) {
       // The open list is at least as wide as its longest item, with the list's margins.
-      int widest = 0;
-      for (const char* item : control.Items) {
-        widest = std::max(widest, static_cast<int>(TextExtent(font.Get(), item).cx));
-      }
-      const int margins = 2 * ::GetSystemMetrics(SM_CXEDGE) + 4;
       const int scrollBar = static_cast<int>(control.Items.size()) > kDropDownCount
                                 ? ::GetSystemMetrics(SM_CXVSCROLL)
                                 : 0;
-      const int dropped = std::max(width, widest + margins + scrollBar);
+      const int dropped =
+          std::max(width, WidestItem(font.Get(), control.Items) + ListItemMargins() + scrollBar);
       ::SendMessageA(controls[index], CB_SETDROPPEDWIDTH, static_cast<WPARAM>(dropped), 0);
     }
   }
