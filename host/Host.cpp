@@ -5,8 +5,10 @@
 //                                 Escape event is reported on the console
 //   tovrel-host.exe --demo [DIR]  the scripted demo: a table of what Escape does under each
 //                                 setting, a change made in the dialog, a screenshot in DIR
-//   tovrel-host.exe --hold USER   initializes, prints "ready <hook record>" and waits for a line
-//                                 on its input before it uninitializes (used by the tests)
+//   tovrel-host.exe --hold USER   prints "started" and waits for a line on its input, then
+//                                 initializes, prints "ready <process id>" and waits for another
+//                                 line before it uninitializes (used by the tests, which start
+//                                 it ahead of need: a start is slow where 32-bit code is emulated)
 #include <windows.h>
 
 #include <cstdio>
@@ -212,12 +214,15 @@ int ByHand(const std::string& user) {
 }
 
 int Hold(const std::string& user) {
+  std::printf("started\n");
+  std::fflush(stdout);
+  char line[16];
+  if (std::fgets(line, sizeof line, stdin) == nullptr) return 3;
   PluginApi plugin;
   if (!plugin.Load()) return 1;
   plugin.Initialize(0, user.c_str(), 0);
   std::printf("ready %lu\n", GetCurrentProcessId());
   std::fflush(stdout);
-  char line[16];
   std::fgets(line, sizeof line, stdin);
   const std::uint32_t removed = plugin.Uninitialize();
   plugin.Unload();

@@ -9,6 +9,40 @@ TOVREL_WINESERVER=/usr/lib/wine/wineserver64
 # The 32-bit PE side of Wine, which the 64-bit tree does not carry.
 TOVREL_WINE_I386_DLLS=/usr/lib/i386-linux-gnu/wine
 
+# qemu's user-mode i386 emulator, for machines whose kernel runs no 32-bit code (and for
+# tools/emulate-i386), registered with binfmt_misc for 32-bit x86 ELF programs.
+TOVREL_QEMU_I386=/usr/bin/qemu-i386-static
+tovrel_register_qemu_i386() {
+  local binfmt="$1"
+  local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  local mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  if [ -e "$binfmt/qemu-i386" ]; then
+    echo 1 >"$binfmt/qemu-i386"
+  else
+    echo ":qemu-i386:M::$magic:$mask:$TOVREL_QEMU_I386:F" >"$binfmt/register"
+  fi
+}
+
+# Whether 32-bit programs run through the emulator here: a registered emulator comes before the
+# kernel's own loader.
+tovrel_i386_emulated() {
+  grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null
+}
+
+# Where wine-run --calibrate keeps its measurements of this machine for a prefix: one file for
+# each way 32-bit code runs here.
+tovrel_machine_file() {
+  if tovrel_i386_emulated; then echo "$1/.tovrel-machine-emulated"; else echo "$1/.tovrel-machine-native"; fi
+}
+
+# With TOVREL_EMULATE_I386=1, a command runs again under tools/emulate-i386 (once).
+#   tovrel_emulate_if_asked COMMAND [ARGS...]   (returns only when there is nothing to do)
+tovrel_emulate_if_asked() {
+  [ "${TOVREL_EMULATE_I386:-0}" = 1 ] && [ "${TOVREL_EMULATING:-0}" != 1 ] || return 0
+  echo "tovrel: 32-bit programs run through qemu-i386 for this command (TOVREL_EMULATE_I386=1)" >&2
+  exec "$(dirname "${BASH_SOURCE[0]}")/emulate-i386" "$@"
+}
+
 tovrel_wine_env() {
   export WINEPREFIX="$1"
   export WINEARCH=win64
@@ -49,7 +83,8 @@ tovrel_stop_pid() {
 
 # Creates the prefix once. Concurrent callers wait for the first one. Only a prefix this function
 # made (its marker inside) is ever removed or reused: a folder that holds anything else, such as a
-# person's own Wine prefix, is refused.
+# person's own Wine prefix, is refused. With TOVREL_WINE_TEMPLATE naming a ready prefix of the same
+# owner, the new prefix is a copy of it: seconds, where making one takes minutes under emulation.
 tovrel_prepare_prefix() {
   local prefix="$1"
   mkdir -p "$(dirname "$prefix")"
@@ -65,9 +100,23 @@ tovrel_prepare_prefix() {
            "refusing to use or remove it. Give --prefix a new or empty folder." >&2
       exit 1
     fi
-    echo "tovrel: creating the Wine prefix $prefix (once; a few minutes)" >&2
     # Half made by an earlier run that was stopped: ours, so it goes.
     [ -f "$prefix/.tovrel-creating" ] && rm -rf "$prefix"
+    local template="${TOVREL_WINE_TEMPLATE:-}"
+    if [ -n "$template" ] && [ -f "$template/.tovrel-ready" ] && [ -O "$template" ]; then
+      echo "tovrel: creating the Wine prefix $prefix as a copy of $template" >&2
+      mkdir -p "$prefix"
+      touch "$prefix/.tovrel-creating"
+      # Under the template's run lock: no run changes it meanwhile. Its measurements stay its own.
+      (
+        flock 9
+        tar -C "$template" --exclude='./.tovrel-machine-*' --exclude=./.tovrel-creating -cf - . |
+          tar -C "$prefix" -xf -
+      ) 9>"$template.run.lock"
+      rm -f "$prefix/.tovrel-creating"
+      exit 0
+    fi
+    echo "tovrel: creating the Wine prefix $prefix (once; a few minutes)" >&2
     mkdir -p "$prefix"
     touch "$prefix/.tovrel-creating"
     tovrel_wine_env "$prefix"

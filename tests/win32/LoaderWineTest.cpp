@@ -3,14 +3,17 @@
 // library's start switches the thread notifications off, which the system refuses for a DLL with
 // static thread-local data (the C runtime's start-up brings a TLS directory).
 //
-// The entry point is watched with a breakpoint on its first instruction: a vectored exception
-// handler counts each entry by its reason and returns TRUE for the DLL without running it.
+// The entry point is watched by a jump from its first instruction to a counter with the entry
+// point's own signature, which counts each entry by its reason and returns TRUE for the DLL
+// without running it. A plain jump works alike on every machine, where 32-bit code is emulated
+// too (a breakpoint's exception is not delivered the same way there).
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
 namespace tovrel {
 namespace {
@@ -34,23 +37,27 @@ class EntryWatch {
     entry_ =
         reinterpret_cast<BYTE*>(module) + NtHeaders(module)->OptionalHeader.AddressOfEntryPoint;
     watched_ = this;
-    handler_ = AddVectoredExceptionHandler(1, &OnException);
-    armed_ =
-        handler_ != nullptr && VirtualProtect(entry_, 1, PAGE_EXECUTE_READWRITE, &protection_) != 0;
+    armed_ = VirtualProtect(entry_, kJumpSize, PAGE_EXECUTE_READWRITE, &protection_) != 0;
     if (armed_) {
-      saved_ = *entry_;
-      *entry_ = 0xCC;  // int3
-      FlushInstructionCache(GetCurrentProcess(), entry_, 1);
+      std::memcpy(saved_, entry_, kJumpSize);
+      // jmp rel32 to Entered: the loader's call, its return address and arguments, reach it as
+      // they would the entry point.
+      BYTE jump[kJumpSize] = {0xE9};
+      const auto target = reinterpret_cast<std::uintptr_t>(&Entered);
+      const auto next = reinterpret_cast<std::uintptr_t>(entry_) + kJumpSize;
+      const auto offset = static_cast<std::uint32_t>(target - next);
+      std::memcpy(jump + 1, &offset, sizeof offset);
+      std::memcpy(entry_, jump, kJumpSize);
+      FlushInstructionCache(GetCurrentProcess(), entry_, kJumpSize);
     }
   }
   ~EntryWatch() {
     if (armed_) {
-      *entry_ = saved_;
-      FlushInstructionCache(GetCurrentProcess(), entry_, 1);
+      std::memcpy(entry_, saved_, kJumpSize);
+      FlushInstructionCache(GetCurrentProcess(), entry_, kJumpSize);
       DWORD ignored = 0;
-      VirtualProtect(entry_, 1, protection_, &ignored);
+      VirtualProtect(entry_, kJumpSize, protection_, &ignored);
     }
-    if (handler_ != nullptr) RemoveVectoredExceptionHandler(handler_);
     watched_ = nullptr;
   }
   EntryWatch(const EntryWatch&) = delete;
@@ -60,29 +67,18 @@ class EntryWatch {
   int Entries(DWORD reason) const { return counts_[reason]; }
 
  private:
-  static LONG CALLBACK OnException(EXCEPTION_POINTERS* info) {
+  static constexpr SIZE_T kJumpSize = 5;
+
+  static BOOL WINAPI Entered(HINSTANCE, DWORD reason, LPVOID) {
     EntryWatch* watch = watched_;
-    CONTEXT* context = info->ContextRecord;
-    if (watch == nullptr || info->ExceptionRecord->ExceptionCode != EXCEPTION_BREAKPOINT ||
-        info->ExceptionRecord->ExceptionAddress != watch->entry_) {
-      return EXCEPTION_CONTINUE_SEARCH;
-    }
-    // DllMain(instance, reason, reserved), called with the Windows convention: return TRUE and
-    // remove the return address and the three arguments.
-    const auto* stack = reinterpret_cast<const DWORD*>(context->Esp);
-    const DWORD reason = stack[2];
-    if (reason < 4) ++watch->counts_[reason];
-    context->Eax = TRUE;
-    context->Eip = stack[0];
-    context->Esp += 16;
-    return EXCEPTION_CONTINUE_EXECUTION;
+    if (watch != nullptr && reason < 4) ++watch->counts_[reason];
+    return TRUE;
   }
 
-  static inline EntryWatch* watched_ = nullptr;
+  static inline std::atomic<EntryWatch*> watched_ = nullptr;
   BYTE* entry_ = nullptr;
-  BYTE saved_ = 0;
+  BYTE saved_[kJumpSize] = {};
   DWORD protection_ = 0;
-  PVOID handler_ = nullptr;
   bool armed_ = false;
   std::atomic<int> counts_[4]{};
 };
