@@ -79,7 +79,7 @@ void PumpOnce(Loop loop = Loop::Take) {
 // Pumps this thread's messages until `done` holds or the deadline passes.
 template <typename Condition>
 bool PumpUntil(Condition done, DWORD timeoutMs, Loop loop = Loop::Take) {
-  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  const ULONGLONG deadline = GetTickCount64() + OnThisMachine(timeoutMs);
   for (;;) {
     PumpOnce(loop);
     if (done()) return true;
