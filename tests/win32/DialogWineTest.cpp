@@ -492,6 +492,40 @@ TEST_F(DialogTest, LayoutPlacementAndFontFollowTheScreen) {
   });
 }
 
+BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, LPRECT, LPARAM areas) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (GetMonitorInfoA(monitor, &info))
+    reinterpret_cast<std::vector<RECT>*>(areas)->push_back(info.rcWork);
+  return TRUE;
+}
+
+// On each monitor the dialog opens centred in the work area of the monitor that holds the window
+// active when it opened. One run has two screens side by side (TOVREL_WINE_SCREENS, which
+// tools/wine-run turns into an Xvfb display of that many Xinerama screens); Wine must report them.
+TEST_F(DialogTest, LayoutCentredOnTheMonitorOfTheActiveWindow) {
+  std::vector<RECT> areas;
+  EnumDisplayMonitors(nullptr, nullptr, &AddWorkArea, reinterpret_cast<LPARAM>(&areas));
+  if (const char* screens = std::getenv("TOVREL_WINE_SCREENS"); screens != nullptr) {
+    ASSERT_EQ(areas.size(), static_cast<std::size_t>(std::atoi(screens))) << "monitors reported";
+    ASSERT_EQ(GetSystemMetrics(SM_CMONITORS), std::atoi(screens));
+  }
+  for (const RECT& work : areas) {
+    SCOPED_TRACE(testing::Message() << "work area " << work.left << "," << work.top << "-"
+                                    << work.right << "," << work.bottom);
+    ASSERT_TRUE(SetWindowPos(owner_.Handle(), nullptr, work.left + 20, work.top + 20, 0, 0,
+                             SWP_NOSIZE | SWP_NOZORDER));
+    ASSERT_TRUE(owner_.BringToFront());
+    RunDialog({1, DoNothing, 0}, [&](User& u) {
+      RECT frame{};
+      GetWindowRect(u.Dialog, &frame);
+      EXPECT_EQ(frame.left, work.left + (work.right - work.left - (frame.right - frame.left)) / 2);
+      EXPECT_EQ(frame.top, work.top + (work.bottom - work.top - (frame.bottom - frame.top)) / 2);
+      u.Key(VK_ESCAPE);
+    });
+  }
+}
+
 // At every density, 96 included, the dialog fits the screen, every text fits its control by
 // GetTextExtentPoint32 in the control's own font (a check box's with the box and half a "0"
 // before it), and no controls overlap but the group box's own. Reports how much of the action
