@@ -245,6 +245,7 @@ struct TForm::Windows {
   void ShowDefaultOn(HWND button) noexcept;
   void DefaultLookFollowsFocus() noexcept;
   void MoveFocus(bool backwards) noexcept;
+  void NextControl(WPARAM wparam, LPARAM lparam) noexcept;
   void ReadControls() noexcept;
   void Press(std::size_t button) noexcept;
   void RevealCues(WORD cues) noexcept;
@@ -587,18 +588,30 @@ void TForm::Windows::MoveFocus(bool backwards) noexcept {
   }
 }
 
+// WM_NEXTDLGCTL, as the dialog manager takes it: the focus to the control in wparam when lparam
+// says so, else to the next or (wparam non-zero) the previous tab stop; the default look follows.
+void TForm::Windows::NextControl(WPARAM wparam, LPARAM lparam) noexcept {
+  if (LOWORD(lparam) != 0) {
+    auto* target = reinterpret_cast<HWND>(wparam);
+    if (IndexOf(target) >= 0) ::SetFocus(target);
+  } else {
+    MoveFocus(wparam != 0);
+  }
+  DefaultLookFollowsFocus();
+}
+
 // The controls' own state taken into the form's, as the user's changes are, with the handlers of
 // what changed: another program may have set a control with a message that notifies no one
 // (BM_SETCHECK, CB_SETCURSEL), and the form stores what the controls show.
 void TForm::Windows::ReadControls() noexcept {
-  for (std::size_t index = 0; index < controls.size() && formWindow; ++index) {
-    TControl& state = owner.Control(index);
-    const ControlKind kind = owner.layout_.Controls[index].Kind;
+  for (std::size_t at = 0; at < controls.size() && formWindow; ++at) {
+    TControl& state = owner.Control(at);
+    const ControlKind kind = owner.layout_.Controls[at].Kind;
     if (kind == ControlKind::CheckBox) {
-      owner.SetChecked(state, ::SendMessageA(controls[index], BM_GETCHECK, 0, 0) == BST_CHECKED);
+      owner.SetChecked(state, ::SendMessageA(controls[at], BM_GETCHECK, 0, 0) == BST_CHECKED);
     } else if (kind == ControlKind::DropDownList) {
-      const auto selection = static_cast<int>(::SendMessageA(controls[index], CB_GETCURSEL, 0, 0));
-      if (selection != state.ItemIndex) owner.Select(index, selection);
+      const auto item = static_cast<int>(::SendMessageA(controls[at], CB_GETCURSEL, 0, 0));
+      if (item != state.ItemIndex) owner.Select(at, item);
     }
   }
 }
@@ -758,15 +771,7 @@ LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) noexc
       // As the dialog manager answers: the default button's identifier, while there is one.
       return defaultButton != nullptr ? MAKELONG(IDOK, DC_HASDEFID) : 0;
     case WM_NEXTDLGCTL:
-      // As the dialog manager does it: to the control in wparam when lparam says so, else to the
-      // next or (wparam non-zero) the previous tab stop; the default look follows the focus.
-      if (LOWORD(lparam) != 0) {
-        auto* target = reinterpret_cast<HWND>(wparam);
-        if (IndexOf(target) >= 0) ::SetFocus(target);
-      } else {
-        MoveFocus(wparam != 0);
-      }
-      DefaultLookFollowsFocus();
+      NextControl(wparam, lparam);
       return 0;
     case WM_CLOSE:
       // The close box, the system menu's Close and Alt+F4.
