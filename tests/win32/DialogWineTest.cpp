@@ -364,9 +364,9 @@ const Placed kPlaced[] = {
 std::string LabelBefore(HWND control) {
   for (HWND before = GetWindow(control, GW_HWNDPREV); before != nullptr;
        before = GetWindow(before, GW_HWNDPREV)) {
+    if (!IsWindowVisible(before)) continue;
     char cls[64] = {};
     GetClassNameA(before, cls, sizeof cls);
-    if (!IsWindowVisible(before)) continue;
     if (_stricmp(cls, "Static") == 0) return test::TextOf(before);
     if ((GetWindowLongA(before, GWL_STYLE) & (WS_TABSTOP | WS_GROUP)) != 0) break;
   }
@@ -501,8 +501,8 @@ BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, LPRECT, LPARAM areas) {
 }
 
 // On each monitor the dialog opens centred in the work area of the monitor that holds the window
-// active when it opened. One run has two screens side by side (TOVREL_WINE_SCREENS, which
-// tools/wine-run turns into an Xvfb display of that many Xinerama screens); Wine must report them.
+// active when it opened. One run has two monitors side by side (TOVREL_WINE_SCREENS, which
+// tools/wine-run turns into a display that Wine reports so); Wine must report them.
 TEST_F(DialogTest, LayoutCentredOnTheMonitorOfTheActiveWindow) {
   std::vector<RECT> areas;
   EnumDisplayMonitors(nullptr, nullptr, &AddWorkArea, reinterpret_cast<LPARAM>(&areas));
