@@ -93,11 +93,10 @@ void ChangeInDialog(DWORD dialogThread, const std::string& screenshot) {
     std::printf("  the dialog did not appear\n");
     return;
   }
+  // As the user picks it: the Down key, to which the list answers by telling the dialog.
   HWND list = FindWindowExA(dialog, nullptr, "ComboBox", nullptr);
-  // As the user would pick it: the list announces the change to the dialog.
-  SendMessageA(list, CB_SETCURSEL, 1, 0);
-  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), CBN_SELCHANGE),
-               reinterpret_cast<LPARAM>(list));
+  SendMessageA(list, WM_KEYDOWN, VK_DOWN, 1);
+  SendMessageA(list, WM_KEYUP, VK_DOWN, static_cast<LPARAM>(0xC0000001u));
   SendMessageA(FindWindowExA(dialog, nullptr, "Button", "Minimize Messenger main window too"),
                BM_CLICK, 0, 0);
   RedrawWindow(dialog, nullptr, nullptr,

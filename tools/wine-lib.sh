@@ -52,14 +52,15 @@ tovrel_wine_env() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
-# Prints the display number of a new Xvfb to stdout and its PID to the file $1.
+# Prints the display number of a new Xvfb to stdout and its PID to the file $1; $2, if given, is
+# the screen's size and depth (default 1024x768x24).
 tovrel_start_xvfb() {
-  local pidfile="$1" fifo dir display
+  local pidfile="$1" size="${2:-1024x768x24}" fifo dir display
   dir=$(mktemp -d)
   fifo="$dir/display"
   mkfifo "$fifo"
   # Without descriptor 9: a run lock held there must not outlive the run that took it.
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 9>&- &
+  Xvfb -displayfd 3 -screen 0 "$size" -nolisten tcp -noreset 3>"$fifo" >/dev/null 2>&1 9>&- &
   echo $! >"$pidfile"
   # Xvfb writes the display number it chose once it accepts connections.
   if ! read -r -t 30 display <"$fifo"; then

@@ -45,6 +45,7 @@ enum ControlOption : std::uint8_t {
 
 inline constexpr int kNoParent = -1;
 inline constexpr int kNoTabStop = -1;
+inline constexpr int kNoControl = -1;
 
 // One control, in pixels at the layout's design density, relative to its parent's client area.
 struct ControlLayout {
@@ -62,6 +63,9 @@ struct ControlLayout {
   std::span<const char* const> Items = {};  // a list's items; an item's position is its value
   int ItemHeight = 0;
   int ItemIndex = -1;  // the list's selection when created
+  // A label: the control it names. Screen readers name a control that shows no text of its own
+  // after the label just before it in z-order, so the label is placed there.
+  int LabelFor = kNoControl;
 };
 
 struct FormLayout {

@@ -1,8 +1,8 @@
 // What the configuration dialog made is gone once it closes. Wine reports no GDI or USER object
 // counts (GetGuiResources answers 0), so the test keeps each handle it can see while the dialog
 // runs and checks afterwards that none of them is valid any more: the windows, the font, the
-// window class, the activation it ran in. What it cannot see (the measuring device contexts, the
-// activation context) it measures: the GDI handle slots and the process heap stay flat over 200
+// window class, the activation it made them in. What it cannot see (the measuring device contexts,
+// the activation context) it measures: the GDI handle slots and the process heap stay flat over 200
 // dialogs.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -30,7 +30,12 @@ struct Seen {
   HWND Controls[16] = {};  // fixed, so that keeping 200 of these takes no heap while measured
   std::size_t ControlCount = 0;
   HFONT Font = nullptr;
-  bool ContextActive = false;  // the thread ran the loop inside an activation context of its own
+  // What a timer of the caller's thread found inside the dialog's loop: whether it ran inside an
+  // activation context, and the module of the procedure of a button it made there.
+  bool Ticked = false;
+  bool ContextActive = false;
+  HMODULE HostButton = nullptr;
+  HMODULE DialogButton = nullptr;  // of the dialog's own OK button
 };
 
 BOOL CALLBACK AddControl(HWND control, LPARAM context) {
@@ -49,6 +54,25 @@ bool InsideActivationContext() {
   return inside;
 }
 
+// The module whose code a window's procedure is: user32's controls or the themed common controls'.
+HMODULE ProcedureModule(HWND window) {
+  HMODULE module = nullptr;
+  const LONG_PTR procedure = GetWindowLongPtrW(window, GWLP_WNDPROC);
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(procedure), &module);
+  return module;
+}
+
+// A button as the host makes one, in whatever context its thread runs.
+HMODULE HostButtonModule() {
+  HWND button = CreateWindowExA(0, "BUTTON", "", WS_POPUP, 0, 0, 8, 8, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+  const HMODULE module = ProcedureModule(button);
+  DestroyWindow(button);
+  return module;
+}
+
 // Creates, shows and closes one dialog as Configure does, and keeps what it saw.
 Seen OneDialog() {
   Seen seen;
@@ -60,7 +84,10 @@ Seen OneDialog() {
     // On the dialog's own thread, inside its loop: the context it runs in.
     struct Timer {
       static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+        if (current->Ticked) return;
         current->ContextActive = InsideActivationContext();
+        current->HostButton = HostButtonModule();
+        current->Ticked = true;
       }
     };
     const UINT_PTR timer = SetTimer(nullptr, 0, 1, &Timer::Tick);
@@ -74,8 +101,9 @@ Seen OneDialog() {
       seen.Dialog = user.Dialog;
       seen.Font = reinterpret_cast<HFONT>(SendMessageA(user.Dialog, WM_GETFONT, 0, 0));
       EnumChildWindows(user.Dialog, &AddControl, reinterpret_cast<LPARAM>(&seen));
+      seen.DialogButton = ProcedureModule(user.Child("Button", "OK"));
       // The thread's timer ticks inside the dialog's loop.
-      test::WaitFor([&] { return seen.ContextActive; }, 2000);
+      test::WaitFor([&] { return seen.Ticked; }, 2000);
       SendMessageA(user.Dialog, WM_CLOSE, 0, 0);
     });
     form.ShowModal();
@@ -124,11 +152,18 @@ class DialogHandlesTest : public testing::Test {
   probe::ProbeWindow owner_{"TovrelTestOwner"};
 };
 
+// The themed controls' context is the dialog's while it makes its windows only: a button the
+// host's timer makes while the dialog runs is the host's own kind, while the dialog's are themed.
 TEST_F(DialogHandlesTest, OneDialog_EveryHandleItMadeIsInvalidAfterwards) {
   ASSERT_FALSE(InsideActivationContext());
+  const HMODULE hostButton = HostButtonModule();
+  ASSERT_NE(hostButton, nullptr);
   const Seen seen = OneDialog();
   ExpectGone(seen);
-  EXPECT_TRUE(seen.ContextActive) << "the loop ran in the themed controls' context";
+  ASSERT_TRUE(seen.Ticked) << "the timer ran in the dialog's loop";
+  EXPECT_FALSE(seen.ContextActive) << "the loop ran in the host's context, not the plug-in's";
+  EXPECT_EQ(seen.HostButton, hostButton) << "the host's button is the same kind in the loop";
+  EXPECT_NE(seen.DialogButton, hostButton) << "the dialog's own controls are themed";
   EXPECT_FALSE(InsideActivationContext()) << "and the thread left it";
   EXPECT_FALSE(FormClassRegistered()) << "the class goes with the dialog";
 }

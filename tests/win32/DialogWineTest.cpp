@@ -192,36 +192,63 @@ bool InFrontOf(HWND upper, HWND lower) {
   return false;
 }
 
-// The window active on the caller's thread when the dialog opens owns it: the dialog stays in
-// front of it, has no taskbar button of its own, and the window takes input and is active again
-// afterwards. With no active window the dialog opens unowned, as before.
+// The window active on the caller's thread when the dialog opens owns it while it is visible: the
+// dialog stays in front of it, has no taskbar button of its own, and the window takes input and
+// is active again afterwards. A hidden active window (a tray icon's) hands the dialog to its
+// nearest visible owner, or to none. With no active window the dialog opens unowned. With "Snap
+// To" on, the pointer is on the default button as the dialog opens; off, it stays where it was.
 TEST_F(DialogTest, OwnedByTheWindowActiveWhenItOpens) {
   probe::ProbeWindow other("TovrelTestOther");
+  probe::ProbeWindow tray("TovrelTestTray");
+  probe::ProbeWindow ownedTray("TovrelTestOwnedTray");
+  SetWindowLongPtrA(ownedTray.Handle(), GWLP_HWNDPARENT,
+                    reinterpret_cast<LONG_PTR>(other.Handle()));
+  for (HWND hidden : {tray.Handle(), ownedTray.Handle()}) ShowWindow(hidden, SW_HIDE);
   const struct {
     const char* Name;
     probe::ProbeWindow* Active;
-  } rows[] = {{"the caller's window", &owner_},
-              {"another window of the thread", &other},
-              {"no active window", nullptr}};
+    probe::ProbeWindow* Owner;
+    bool SnapTo;
+  } rows[] = {{"the caller's window", &owner_, &owner_, false},
+              {"another window of the thread", &other, &other, true},
+              {"a hidden window", &tray, nullptr, true},
+              {"a hidden window owned by a visible one", &ownedTray, &other, false},
+              {"no active window", nullptr, nullptr, false}};
+  BOOL snapBefore = FALSE;
+  SystemParametersInfoA(SPI_GETSNAPTODEFBUTTON, 0, &snapBefore, 0);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Name);
     HWND active = row.Active != nullptr ? row.Active->Handle() : nullptr;
-    if (row.Active != nullptr) {
+    HWND owner = row.Owner != nullptr ? row.Owner->Handle() : nullptr;
+    if (row.Active != nullptr && IsWindowVisible(active)) {
       ASSERT_TRUE(row.Active->BringToFront());
     } else {
-      SetActiveWindow(nullptr);
+      SetActiveWindow(active);
     }
     ASSERT_EQ(GetActiveWindow(), active);
+    ASSERT_TRUE(
+        SystemParametersInfoA(SPI_SETSNAPTODEFBUTTON, row.SnapTo ? TRUE : FALSE, nullptr, 0));
+    const POINT away{3, 5};
+    ASSERT_TRUE(SetCursorPos(away.x, away.y));
     RunDialog({1, DoNothing, 0}, [&](User& u) {
-      EXPECT_EQ(GetWindow(u.Dialog, GW_OWNER), active);
+      RECT ok{};
+      GetWindowRect(u.Child("Button", "OK"), &ok);
+      const POINT snapped{(ok.left + ok.right) / 2, (ok.top + ok.bottom) / 2};
+      const POINT expected = row.SnapTo ? snapped : away;
+      POINT pointer{};
+      EXPECT_TRUE(WaitFor([&] {
+        return GetCursorPos(&pointer) && pointer.x == expected.x && pointer.y == expected.y;
+      })) << "pointer at "
+          << pointer.x << "," << pointer.y;
+      EXPECT_EQ(GetWindow(u.Dialog, GW_OWNER), owner);
       EXPECT_EQ(GetWindowLongA(u.Dialog, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
       // Every window of the thread raised to the top, as the taskbar or the task switcher
       // would: the owner takes the dialog along, in front of it.
       for (HWND raised : {other.Handle(), owner_.Handle()}) {
         SetWindowPos(raised, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
       }
-      if (active != nullptr) {
-        EXPECT_TRUE(InFrontOf(u.Dialog, active)) << "the dialog is never behind its owner";
+      if (owner != nullptr) {
+        EXPECT_TRUE(InFrontOf(u.Dialog, owner)) << "the dialog is never behind its owner";
       }
       u.Click("Cancel");
     });
@@ -231,6 +258,7 @@ TEST_F(DialogTest, OwnedByTheWindowActiveWhenItOpens) {
       EXPECT_EQ(GetActiveWindow(), active) << "the window active before is active again";
     }
   }
+  SystemParametersInfoA(SPI_SETSNAPTODEFBUTTON, snapBefore != FALSE ? TRUE : FALSE, nullptr, 0);
 }
 
 // The UI-state messages sent to the windows of this thread, seen by a WH_CALLWNDPROC hook on it.
@@ -317,18 +345,33 @@ struct Placed {
   const char* Class;
   const char* Text;
   bool InGroup;
-  RECT Design;  // left, top, width, height relative to the parent
+  RECT Design;                  // left, top, width, height relative to the parent
+  const char* Label = nullptr;  // the label a screen reader names the control after
 };
 const Placed kPlaced[] = {
     {"Button", "Tovrel plugin configuration", false, {8, 8, 457, 105}},
     {"Static", "When ESC is pressed", true, {26, 48, 103, 13}},
     {"Button", "Enable plugin", true, {8, 24, 97, 17}},
-    {"ComboBox", nullptr, true, {136, 44, 313, 21}},
+    {"ComboBox", nullptr, true, {136, 44, 313, 21}, "When ESC is pressed"},
     {"Button", "Minimize Messenger main window too", true, {136, 72, 214, 17}},
     {"Button", "OK", false, {312, 120, 73, 25}},
     {"Button", "Cancel", false, {392, 120, 73, 25}},
     {"Button", "Set this configuration as default for all users", false, {8, 123, 233, 17}},
 };
+
+// The name Active Accessibility gives a control without text of its own: the text of the label
+// before it in z-order, passing over hidden windows, up to the first tab stop or group start.
+std::string LabelBefore(HWND control) {
+  for (HWND before = GetWindow(control, GW_HWNDPREV); before != nullptr;
+       before = GetWindow(before, GW_HWNDPREV)) {
+    if (!IsWindowVisible(before)) continue;
+    char cls[64] = {};
+    GetClassNameA(before, cls, sizeof cls);
+    if (_stricmp(cls, "Static") == 0) return test::TextOf(before);
+    if ((GetWindowLongA(before, GWL_STYLE) & (WS_TABSTOP | WS_GROUP)) != 0) break;
+  }
+  return "";
+}
 
 // Per density, the height of "0" in the face the dialog shows (Wine's Tahoma, which its
 // "MS Shell Dlg 2" names) and the client size the 473 x 153 layout then takes.
@@ -380,6 +423,9 @@ TEST_F(DialogTest, LayoutPlacementAndFontFollowTheScreen) {
       SCOPED_TRACE(placed.Text != nullptr ? placed.Text : placed.Class);
       HWND control = u.Child(placed.Class, placed.Text);
       ASSERT_NE(control, nullptr);
+      if (placed.Label != nullptr) {
+        EXPECT_EQ(LabelBefore(control), placed.Label) << "the label screen readers find";
+      }
       EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)), font);
       RECT rect{};
       GetWindowRect(control, &rect);
@@ -444,6 +490,40 @@ TEST_F(DialogTest, LayoutPlacementAndFontFollowTheScreen) {
     EXPECT_TRUE(test::SaveDialogPng(u.Dialog, png)) << png;
     u.Key(VK_ESCAPE);
   });
+}
+
+BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, LPRECT, LPARAM areas) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  if (GetMonitorInfoA(monitor, &info))
+    reinterpret_cast<std::vector<RECT>*>(areas)->push_back(info.rcWork);
+  return TRUE;
+}
+
+// On each monitor the dialog opens centred in the work area of the monitor that holds the window
+// active when it opened. One run has two monitors side by side (TOVREL_WINE_SCREENS, which
+// tools/wine-run turns into a display that Wine reports so); Wine must report them.
+TEST_F(DialogTest, LayoutCentredOnTheMonitorOfTheActiveWindow) {
+  std::vector<RECT> areas;
+  EnumDisplayMonitors(nullptr, nullptr, &AddWorkArea, reinterpret_cast<LPARAM>(&areas));
+  if (const char* screens = std::getenv("TOVREL_WINE_SCREENS"); screens != nullptr) {
+    ASSERT_EQ(areas.size(), static_cast<std::size_t>(std::atoi(screens))) << "monitors reported";
+    ASSERT_EQ(GetSystemMetrics(SM_CMONITORS), std::atoi(screens));
+  }
+  for (const RECT& work : areas) {
+    SCOPED_TRACE(testing::Message() << "work area " << work.left << "," << work.top << "-"
+                                    << work.right << "," << work.bottom);
+    ASSERT_TRUE(SetWindowPos(owner_.Handle(), nullptr, work.left + 20, work.top + 20, 0, 0,
+                             SWP_NOSIZE | SWP_NOZORDER));
+    ASSERT_TRUE(owner_.BringToFront());
+    RunDialog({1, DoNothing, 0}, [&](User& u) {
+      RECT frame{};
+      GetWindowRect(u.Dialog, &frame);
+      EXPECT_EQ(frame.left, work.left + (work.right - work.left - (frame.right - frame.left)) / 2);
+      EXPECT_EQ(frame.top, work.top + (work.bottom - work.top - (frame.bottom - frame.top)) / 2);
+      u.Key(VK_ESCAPE);
+    });
+  }
 }
 
 // At every density, 96 included, the dialog fits the screen, every text fits its control by

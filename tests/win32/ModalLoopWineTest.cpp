@@ -91,7 +91,9 @@ int ShowWith(TfrmConfig& form, const std::function<void(const User&)>& act) {
 }
 
 // Another thread's sent message (an automation client, an accessibility tool, the host) ends the
-// dialog at once, though nothing is posted to the dialog's thread and no input arrives.
+// dialog at once, though nothing is posted to the dialog's thread and no input arrives. The same
+// client first set every control with messages that notify no one: OK stores what they show,
+// and the enabling rules follow them.
 TEST_F(ModalLoopTest, SentMessagesFromAnotherThreadEndTheDialogWithinASecond) {
   const struct {
     const char* Name;
@@ -114,16 +116,29 @@ TEST_F(ModalLoopTest, SentMessagesFromAnotherThreadEndTheDialogWithinASecond) {
     SCOPED_TRACE(row.Name);
     TfrmConfig form;
     ASSERT_TRUE(form.Create());
+    form.Settings = {0, DoNothing, 0};
     ULONGLONG elapsed = 0;
     const int result = ShowWith(form, [&](const User& u) {
       ASSERT_TRUE(WaitFor([&] { return Drawn(u.Dialog); }));
+      HWND minimize = u.Child("Button", "Minimize Messenger main window too");
+      SendMessageA(u.Child("ComboBox", nullptr), CB_SETCURSEL, MinimizeIMWindow, 0);
+      for (HWND box : {u.Child("Button", "Enable plugin"), minimize}) {
+        SendMessageA(box, BM_SETCHECK, BST_CHECKED, 0);
+      }
       const ULONGLONG sent = GetTickCount64();
       row.Send(u);
       EXPECT_TRUE(WaitFor([&] { return u.Ended(); }, 1000)) << "still open after a second";
       elapsed = GetTickCount64() - sent;
+      if (row.Result == kDialogResultOK) {
+        EXPECT_TRUE(IsWindowEnabled(minimize)) << "the enabling rules ran on what was read";
+      }
     });
     EXPECT_EQ(result, row.Result);
     EXPECT_LT(elapsed, probe::OnThisMachine(1000));
+    const PluginSettings stored = row.Result == kDialogResultOK
+                                      ? PluginSettings{1, MinimizeIMWindow, 1}
+                                      : PluginSettings{0, DoNothing, 0};
+    EXPECT_EQ(form.Settings, stored) << "OK stores what the controls show, Cancel nothing";
   }
 }
 
@@ -290,13 +305,30 @@ TEST_F(ModalLoopTest, OutOfMemoryWhileCollectingTheWindowsLeavesNoneDisabled) {
   for (const auto& window : crowd) EXPECT_TRUE(IsWindowEnabled(window->Handle()));
 }
 
-// WM_QUIT is the thread's own loop's: the dialog ends with Cancel and posts it again.
+// WM_QUIT is the thread's own loop's: the dialog ends with Cancel and posts it again. A message
+// posted to the thread before it is shown first to the thread's message filters, as the system's
+// dialog loops show it, with MSGF_DIALOGBOX.
 TEST_F(ModalLoopTest, QuitDuringTheDialogEndsItAndIsPostedAgain) {
+  static int filteredWith = -1;
+  filteredWith = -1;
+  struct Filter {
+    static LRESULT CALLBACK Proc(int code, WPARAM wp, LPARAM lp) {
+      if (reinterpret_cast<const MSG*>(lp)->message == WM_APP) filteredWith = code;
+      return CallNextHookEx(nullptr, code, wp, lp);
+    }
+  };
+  HHOOK filter = SetWindowsHookExA(WH_MSGFILTER, &Filter::Proc, nullptr, GetCurrentThreadId());
+  ASSERT_NE(filter, nullptr);
   TfrmConfig form;
   ASSERT_TRUE(form.Create());
-  EXPECT_EQ(
-      ShowWith(form, [](const User& u) { PostThreadMessageA(u.DialogThread, WM_QUIT, 7, 0); }),
-      kDialogResultCancel);
+  EXPECT_EQ(ShowWith(form,
+                     [](const User& u) {
+                       PostThreadMessageA(u.DialogThread, WM_APP, 0, 0);
+                       PostThreadMessageA(u.DialogThread, WM_QUIT, 7, 0);
+                     }),
+            kDialogResultCancel);
+  UnhookWindowsHookEx(filter);
+  EXPECT_EQ(filteredWith, MSGF_DIALOGBOX);
   MSG quit{};
   ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(quit.wParam, 7u);
@@ -324,7 +356,9 @@ TEST_F(ModalLoopTest, ReactivatedTheFocusReturnsToItsControl) {
 }
 
 // The default button is drawn as the default while the focus is on a control that is not a push
-// button; a focused push button is drawn as the default itself.
+// button; a focused push button is drawn as the default itself. The focus moves by Tab and by
+// what another program asks of a dialog (WM_NEXTDLGCTL: next, previous, to a control), and the
+// buttons are found and the default one named as in any dialog.
 TEST_F(ModalLoopTest, DefaultButtonLookFollowsTheFocus) {
   auto isDefault = [](HWND button) {
     return (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
@@ -335,25 +369,37 @@ TEST_F(ModalLoopTest, DefaultButtonLookFollowsTheFocus) {
   ShowWith(form, [&](const User& u) {
     HWND ok = u.Child("Button", "OK");
     HWND cancel = u.Child("Button", "Cancel");
+    EXPECT_EQ(GetDlgItem(u.Dialog, IDOK), ok);
+    EXPECT_EQ(GetDlgItem(u.Dialog, IDCANCEL), cancel);
+    enum Move { None, Tab, Next, Previous, To };
     const struct {
+      Move By;
       const char* Focus;
       bool OkDefault;
       bool CancelDefault;
     } steps[] = {
-        {"Enable plugin", true, false},
-        {"list", true, false},
-        {"Minimize Messenger main window too", true, false},
-        {"OK", true, false},
-        {"Cancel", false, true},
-        {"Set this configuration as default for all users", true, false},
+        {None, "Enable plugin", true, false},
+        {Tab, "list", true, false},
+        {Next, "Minimize Messenger main window too", true, false},
+        {Tab, "OK", true, false},
+        {Next, "Cancel", false, true},
+        {Tab, "Set this configuration as default for all users", true, false},
+        {Previous, "Cancel", false, true},
+        {To, "OK", true, false},
+        {To, "list", true, false},
     };
-    bool first = true;
     for (const auto& step : steps) {
-      if (!first) {
+      if (step.By == Tab) {
         ASSERT_TRUE(u.Tab());
+      } else if (step.By == To) {
+        HWND to = std::string(step.Focus) == "list" ? u.Child("ComboBox", nullptr)
+                                                    : u.Child("Button", step.Focus);
+        SendMessageA(u.Dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(to), TRUE);
+      } else if (step.By != None) {
+        SendMessageA(u.Dialog, WM_NEXTDLGCTL, step.By == Previous, FALSE);
       }
-      first = false;
       ASSERT_EQ(u.FocusName(), step.Focus);
+      EXPECT_EQ(SendMessageA(u.Dialog, DM_GETDEFID, 0, 0), MAKELONG(IDOK, DC_HASDEFID));
       EXPECT_TRUE(WaitFor(
           [&] {
             return isDefault(ok) == step.OkDefault && isDefault(cancel) == step.CancelDefault;

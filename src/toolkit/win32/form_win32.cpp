@@ -31,7 +31,8 @@ HINSTANCE ThisModule() noexcept {
 
 // The manifest resource that asks for the themed common controls.
 constexpr WORD kManifestId = 2;
-// Control identifiers are layout positions from here on, clear of IDOK and IDCANCEL.
+// The default and cancel buttons are IDOK and IDCANCEL, as in every dialog, so that tools find
+// them there; the other controls' identifiers are layout positions from here on.
 constexpr int kFirstControlId = 100;
 // The space a control widened into free space keeps from the next control and from its parent's
 // edge, in layout pixels.
@@ -242,7 +243,11 @@ struct TForm::Windows {
   int FindOption(std::uint8_t option) const noexcept;
   bool IsPushButton(HWND candidate) const noexcept;
   void ShowDefaultOn(HWND button) noexcept;
+  void DefaultLookFollowsFocus() noexcept;
   void MoveFocus(bool backwards) noexcept;
+  void NextControl(WPARAM wparam, LPARAM lparam) noexcept;
+  void ReadControls() noexcept;
+  void Press(std::size_t button) noexcept;
   void RevealCues(WORD cues) noexcept;
   bool IsFormWindow(HWND candidate) const noexcept;
   bool DialogKey(const MSG& message) noexcept;
@@ -342,11 +347,13 @@ bool TForm::Windows::Build() noexcept {  // NOLINT(readability-function-cognitiv
         controlStyle |= (control.Options & kDefaultButton) != 0 ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
         break;
     }
-    HWND child = ::CreateWindowExA(
-        0, windowClassName, control.Text, controlStyle, origins[index].x, origins[index].y, width,
-        height, formWindow.Get(),
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + static_cast<int>(index))),
-        module, nullptr);
+    int id = kFirstControlId + static_cast<int>(index);
+    if ((control.Options & kDefaultButton) != 0) id = IDOK;
+    if ((control.Options & kCancelButton) != 0) id = IDCANCEL;
+    HWND child =
+        ::CreateWindowExA(0, windowClassName, control.Text, controlStyle, origins[index].x,
+                          origins[index].y, width, height, formWindow.Get(),
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module, nullptr);
     if (child == nullptr) return false;
     controls[index] = child;
     ::SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
@@ -355,6 +362,15 @@ bool TForm::Windows::Build() noexcept {  // NOLINT(readability-function-cognitiv
     }
   }
   ::SendMessageA(formWindow.Get(), WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), FALSE);
+
+  // The controls' z-order is their creation order. A label moves to just before the control it
+  // names, behind the one created before that; the tab order is the form's own and stays.
+  for (std::size_t index = 0; index < layout.Controls.size(); ++index) {
+    const int named = layout.Controls[index].LabelFor;
+    if (named == kNoControl || named - 1 == static_cast<int>(index)) continue;
+    HWND before = named == 0 ? HWND_TOP : controls[static_cast<std::size_t>(named - 1)];
+    ::SetWindowPos(controls[index], before, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
 
   if (!AppendTabStops(kNoParent)) return false;
   focus = tabOrder.empty() ? nullptr : tabOrder[0];
@@ -551,6 +567,11 @@ void TForm::Windows::ShowDefaultOn(HWND button) noexcept {
   defaultLook = button;
 }
 
+void TForm::Windows::DefaultLookFollowsFocus() noexcept {
+  HWND focused = ::GetFocus();
+  if (IndexOf(focused) >= 0) ShowDefaultOn(IsPushButton(focused) ? focused : defaultButton);
+}
+
 void TForm::Windows::MoveFocus(bool backwards) noexcept {
   if (tabOrder.empty()) return;
   const auto count = static_cast<int>(tabOrder.size());
@@ -565,6 +586,40 @@ void TForm::Windows::MoveFocus(bool backwards) noexcept {
       return;
     }
   }
+}
+
+// WM_NEXTDLGCTL, as the dialog manager takes it: the focus to the control in wparam when lparam
+// says so, else to the next or (wparam non-zero) the previous tab stop; the default look follows.
+void TForm::Windows::NextControl(WPARAM wparam, LPARAM lparam) noexcept {
+  if (LOWORD(lparam) != 0) {
+    auto* target = reinterpret_cast<HWND>(wparam);
+    if (IndexOf(target) >= 0) ::SetFocus(target);
+  } else {
+    MoveFocus(wparam != 0);
+  }
+  DefaultLookFollowsFocus();
+}
+
+// The controls' own state taken into the form's, as the user's changes are, with the handlers of
+// what changed: another program may have set a control with a message that notifies no one
+// (BM_SETCHECK, CB_SETCURSEL), and the form stores what the controls show.
+void TForm::Windows::ReadControls() noexcept {
+  for (std::size_t at = 0; at < controls.size() && formWindow; ++at) {
+    TControl& state = owner.Control(at);
+    const ControlKind kind = owner.layout_.Controls[at].Kind;
+    if (kind == ControlKind::CheckBox) {
+      owner.SetChecked(state, ::SendMessageA(controls[at], BM_GETCHECK, 0, 0) == BST_CHECKED);
+    } else if (kind == ControlKind::DropDownList) {
+      const auto item = static_cast<int>(::SendMessageA(controls[at], CB_GETCURSEL, 0, 0));
+      if (item != state.ItemIndex) owner.Select(at, item);
+    }
+  }
+}
+
+// A push button clicked, by whatever route: its handler finds the form as the controls show it.
+void TForm::Windows::Press(std::size_t button) noexcept {
+  ReadControls();
+  Act([](TForm& target, std::size_t at, int) { target.Click(at); }, button, 0);
 }
 
 // Focus rectangles and accelerator underlines stay hidden until the keyboard is used, where the
@@ -613,8 +668,7 @@ bool TForm::Windows::DialogKey(const MSG& message) noexcept {
         button = FindOption(kDefaultButton);
       }
       if (button >= 0 && ::IsWindowEnabled(controls[static_cast<std::size_t>(button)])) {
-        Act([](TForm& target, std::size_t index, int) { target.Click(index); },
-            static_cast<std::size_t>(button), 0);
+        Press(static_cast<std::size_t>(button));
       }
       return true;
     }
@@ -680,8 +734,7 @@ LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) noexc
         // cancel button is clicked, as Enter or Escape would.
         const int button = FindOption(LOWORD(wparam) == IDOK ? kDefaultButton : kCancelButton);
         if (button >= 0 && ::IsWindowEnabled(controls[static_cast<std::size_t>(button)])) {
-          Act([](TForm& target, std::size_t at, int) { target.Click(at); },
-              static_cast<std::size_t>(button), 0);
+          Press(static_cast<std::size_t>(button));
         }
         return 0;
       }
@@ -695,7 +748,7 @@ LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) noexc
                int state) { target.SetChecked(target.Control(at), state != 0); },
             position, checked);
       } else if (code == BN_CLICKED && kind == ControlKind::Button) {
-        Act([](TForm& target, std::size_t at, int) { target.Click(at); }, position, 0);
+        Press(position);
       } else if (code == CBN_SELCHANGE && kind == ControlKind::DropDownList) {
         const auto selection =
             static_cast<int>(::SendMessageA(controls[position], CB_GETCURSEL, 0, 0));
@@ -714,6 +767,12 @@ LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) noexc
       return 0;
     case WM_GETFONT:
       return reinterpret_cast<LRESULT>(font.Get());
+    case DM_GETDEFID:
+      // As the dialog manager answers: the default button's identifier, while there is one.
+      return defaultButton != nullptr ? MAKELONG(IDOK, DC_HASDEFID) : 0;
+    case WM_NEXTDLGCTL:
+      NextControl(wparam, lparam);
+      return 0;
     case WM_CLOSE:
       // The close box, the system menu's Close and Alt+F4.
       owner.ModalResult = kDialogResultCancel;
@@ -763,6 +822,17 @@ BOOL CALLBACK CollectEnabled(HWND window, LPARAM context) {
   return TRUE;
 }
 
+// The window that owns a form shown while `active` was active: that window while it is visible,
+// else the nearest visible window that owns it. A hidden window (a tray icon's, say) owns no
+// form: the form would have no taskbar button and no visible window to be found by. Null: none.
+HWND VisibleOwner(HWND active) noexcept {
+  HWND owner = active;
+  while (owner != nullptr && !::IsWindowVisible(owner)) {
+    owner = reinterpret_cast<HWND>(::GetWindowLongPtrA(owner, GWLP_HWNDPARENT));
+  }
+  return owner;
+}
+
 }  // namespace
 
 // Until a result is set, WM_QUIT arrives or the form's window is destroyed.
@@ -780,6 +850,9 @@ void TForm::Windows::RunModalLoop() noexcept {
       owner.ModalResult = kDialogResultCancel;
       return;
     }
+    // As in the system's own modal loops, the thread's message filters see each message first,
+    // and one that a filter took goes no further.
+    if (::CallMsgFilterA(&message, MSGF_DIALOGBOX)) continue;
     inLoopDispatch = true;
     // Alt goes on to the window, once it has revealed the underlines.
     if (message.message == WM_SYSKEYDOWN && message.wParam == VK_MENU &&
@@ -792,8 +865,7 @@ void TForm::Windows::RunModalLoop() noexcept {
     }
     inLoopDispatch = false;
     if (!formWindow) return;  // destroyed: the result is Cancel
-    HWND focused = ::GetFocus();
-    if (IndexOf(focused) >= 0) ShowDefaultOn(IsPushButton(focused) ? focused : defaultButton);
+    DefaultLookFollowsFocus();
   }
 }
 
@@ -825,10 +897,11 @@ int TForm::ShowModal() {
   // The window active on this thread as the form is asked for. It owns the form while the form
   // runs: the form stays above it, and has no taskbar button or task-switcher entry of its own
   // through which the disabled window could be brought in front of it. Afterwards it is active
-  // again. Without one the form runs unowned.
+  // again. Without one the form runs unowned. (The themed controls' context was the form's while
+  // it made its windows only: the thread's other windows, timers and hooks, which run in this
+  // loop too, keep their own.)
   HWND activeBefore = ::GetActiveWindow();
   if (activeBefore == form) activeBefore = nullptr;
-  const OwnedActivation themed = Activate(windows.themeContext);
   ModalResult = 0;
   Run(layout_.OnShow);
   windows.Sync();
@@ -844,7 +917,8 @@ int TForm::ShowModal() {
   }
   for (HWND window : disabled.windows) ::EnableWindow(window, FALSE);
   if (activeBefore != nullptr && !::IsWindow(activeBefore)) activeBefore = nullptr;
-  ::SetWindowLongPtrA(form, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(activeBefore));
+  ::SetWindowLongPtrA(form, GWLP_HWNDPARENT,
+                      reinterpret_cast<LONG_PTR>(VisibleOwner(activeBefore)));
 
   // Centred on the monitor the user works on.
   RECT rect{};
@@ -862,6 +936,14 @@ int TForm::ShowModal() {
   if (windows.formWindow) ::SetActiveWindow(form);
   if (windows.formWindow && windows.IndexOf(::GetFocus()) < 0) {
     ::SetFocus(windows.focus);
+  }
+  // "Snap To": the pointer goes to the default button as the form opens, where the user asked.
+  BOOL snap = FALSE;
+  if (windows.defaultButton != nullptr &&
+      ::SystemParametersInfoA(SPI_GETSNAPTODEFBUTTON, 0, &snap, 0) && snap) {
+    RECT button{};
+    ::GetWindowRect(windows.defaultButton, &button);
+    ::SetCursorPos((button.left + button.right) / 2, (button.top + button.bottom) / 2);
   }
 
   windows.RunModalLoop();
