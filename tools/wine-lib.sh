@@ -84,15 +84,16 @@ tovrel_stop_pid() {
 
 # Creates the prefix once. Concurrent callers wait for the first one. Only a prefix this function
 # made (its marker inside) is ever removed or reused: a folder that holds anything else, such as a
-# person's own Wine prefix, is refused. With TOVREL_WINE_TEMPLATE naming a ready prefix of the same
-# owner, the new prefix is a copy of it: seconds, where making one takes minutes under emulation.
+# person's own Wine prefix, is refused. With TOVREL_WINE_TEMPLATE naming a ready prefix that the
+# caller can read, the new prefix is the caller's copy of it: seconds, where making one takes
+# minutes under emulation. (Wine makes the caller's profile folder in it at the first run.)
 tovrel_prepare_prefix() {
   local prefix="$1"
   mkdir -p "$(dirname "$prefix")"
   (
     flock 8
     if [ -f "$prefix/.tovrel-ready" ]; then
-      [ -f "$prefix/.tovrel-no-crash-dialog" ] || tovrel_no_crash_dialog "$prefix"
+      [ -f "$prefix/.tovrel-crash-report" ] || tovrel_no_crash_dialog "$prefix"
       exit 0
     fi
     if [ -e "$prefix" ] && [ ! -f "$prefix/.tovrel-creating" ] &&
@@ -104,16 +105,17 @@ tovrel_prepare_prefix() {
     # Half made by an earlier run that was stopped: ours, so it goes.
     [ -f "$prefix/.tovrel-creating" ] && rm -rf "$prefix"
     local template="${TOVREL_WINE_TEMPLATE:-}"
-    if [ -n "$template" ] && [ -f "$template/.tovrel-ready" ] && [ -O "$template" ]; then
+    if [ -n "$template" ] && [ -f "$template/.tovrel-ready" ] && [ -f "$template.run.lock" ]; then
       echo "tovrel: creating the Wine prefix $prefix as a copy of $template" >&2
       mkdir -p "$prefix"
       touch "$prefix/.tovrel-creating"
-      # Under the template's run lock: no run changes it meanwhile. Its measurements stay its own.
+      # Under the template's run lock: no run changes it meanwhile. Its measurements and its
+      # server's files stay its own.
       (
         flock 9
-        tar -C "$template" --exclude='./.tovrel-machine-*' --exclude=./.tovrel-creating -cf - . |
-          tar -C "$prefix" -xf -
-      ) 9>"$template.run.lock"
+        tar -C "$template" --exclude='./.tovrel-machine-*' --exclude=./.tovrel-creating \
+          --exclude=./wineserver -cf - . | tar -C "$prefix" --no-same-owner -xf -
+      ) 9<"$template.run.lock" || exit 1
       rm -f "$prefix/.tovrel-creating"
       exit 0
     fi
@@ -139,13 +141,17 @@ tovrel_prepare_prefix() {
 }
 
 # A program that crashes ends at once, with Wine's backtrace in its output, instead of waiting for
-# a click on the crash dialog on a display nobody sees. (Prefixes made before this setting get it
-# on their next use.)
+# a click on the crash dialog on a display nobody sees. The backtrace of a 32-bit program comes
+# from the 64-bit debugger, which follows it as well: no second 32-bit start, which costs about a
+# minute where 32-bit code is emulated. (Prefixes made before these settings get them on their
+# next use.)
 tovrel_no_crash_dialog() (
   tovrel_wine_env "$1"
   "$TOVREL_WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
     >/dev/null 2>&1 &&
-    "$TOVREL_WINESERVER" -w && touch "$1/.tovrel-no-crash-dialog"
+    "$TOVREL_WINE64" reg add 'HKLM\Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+      /v Debugger /d 'C:\windows\sysnative\winedbg.exe --auto %ld %ld' /f >/dev/null 2>&1 &&
+    "$TOVREL_WINESERVER" -w && touch "$1/.tovrel-crash-report"
 )
 
 # Set-up needs root; nothing else does. A command started as root in a checkout that an ordinary
