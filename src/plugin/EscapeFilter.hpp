@@ -37,15 +37,58 @@ constexpr bool IsLastCallForEvent(int code, bool swallowed) noexcept {
   return code == kHcAction || (code == kHcNoRemove && swallowed);
 }
 
+// The last Escape press this hook decided on, which the release of the key pairs with: the window
+// in front at the press, and whether a release in that window may minimize it. It may when the
+// press was swallowed in a conversation window, or passed on in the main window with the main
+// window's minimize on. A press in any other window, or one a menu loop or an IME took, arms
+// nothing: its release, wherever it lands, minimizes nothing.
+struct EscapePress {
+  std::uintptr_t Window;  // 0: none
+  bool Armed;
+
+  friend bool operator==(const EscapePress&, const EscapePress&) = default;
+};
+
+inline constexpr EscapePress kNoPress{0, false};
+
+// What the hook knows of an Escape event besides the key and the foreground window's class.
+struct EscapeScene {
+  std::uintptr_t Foreground;  // the window whose class is given; 0 for none
+  EscapePress LastPress;      // what the hook remembers of the last press
+  // The thread is in a menu loop, or its focus window has an IME composition in progress: the
+  // key is theirs. It is passed on, and nothing is minimized.
+  bool TakenByMenuOrIme;
+};
+
+// A press and its release both seen by this hook with one window in front, no menu loop and no
+// composition: the ordinary scene.
+inline constexpr EscapeScene kPressSeenInThisWindow{1, {1, true}, false};
+
+// Whether the release's press was seen by this hook with the same window in front, and armed.
+constexpr bool ReleasePairsWithPress(const EscapeScene& scene) noexcept {
+  return scene.LastPress.Armed && scene.Foreground != 0 &&
+         scene.LastPress.Window == scene.Foreground;
+}
+
+// Whether Escape in a window of this class can be swallowed or minimize anything; only then do
+// menu loops and compositions need to be asked about.
+constexpr bool ClassTakesEscape(std::string_view foregroundClass) noexcept {
+  return foregroundClass == kConversationWindowClass || foregroundClass == kMainWindowClass;
+}
+
 // `released` is bit 31 of the keystroke flags. `foregroundClass` is read only when
 // ConsultsForegroundWindow holds. Every non-negative code is swallowed alike; the minimize is
-// sent once per key event, at its last call.
+// sent once per key event, at its last call, and only for a release whose press this hook saw in
+// the same window.
 constexpr FilterVerdict FilterKeyEvent(const PluginSettings& settings, int code, std::uintptr_t key,
-                                       bool released, std::string_view foregroundClass) noexcept {
-  if (!ConsultsForegroundWindow(settings, code, key)) return kPassOn;
-  const bool minimizeOnRelease = settings.ESCAction == MinimizeIMWindow && released;
+                                       bool released, std::string_view foregroundClass,
+                                       const EscapeScene& scene) noexcept {
+  if (!ConsultsForegroundWindow(settings, code, key) || scene.TakenByMenuOrIme) return kPassOn;
+  const bool minimizeOnRelease =
+      settings.ESCAction == MinimizeIMWindow && released && ReleasePairsWithPress(scene);
   if (foregroundClass == kConversationWindowClass) {
-    // Both the press and the release are swallowed in a conversation window, whatever the action.
+    // Both the press and the release are swallowed in a conversation window, whatever the action:
+    // a release without its press too, since the window never saw that press.
     return FilterVerdict{true, minimizeOnRelease && IsLastCallForEvent(code, true)};
   }
   if (foregroundClass == kMainWindowClass) {
@@ -54,6 +97,29 @@ constexpr FilterVerdict FilterKeyEvent(const PluginSettings& settings, int code,
                                     IsLastCallForEvent(code, false)};
   }
   return kPassOn;
+}
+
+// The decision for the ordinary scene.
+constexpr FilterVerdict FilterKeyEvent(const PluginSettings& settings, int code, std::uintptr_t key,
+                                       bool released, std::string_view foregroundClass) noexcept {
+  return FilterKeyEvent(settings, code, key, released, foregroundClass, kPressSeenInThisWindow);
+}
+
+// What the hook remembers once a call for an Escape event that it filtered is done. A press (and
+// each auto-repeat of it) records the window in front and whether its release may minimize it.
+// The last call for a release forgets the press, so a second release pairs with nothing; a peek
+// that passes a release on keeps it for the call that takes the key.
+constexpr EscapePress RememberEscapePress(const PluginSettings& settings, int code, bool released,
+                                          std::string_view foregroundClass,
+                                          const EscapeScene& scene,
+                                          const FilterVerdict& verdict) noexcept {
+  if (released) return IsLastCallForEvent(code, verdict.Swallow) ? kNoPress : scene.LastPress;
+  const bool mainWindowMinimizes =
+      settings.ESCAction == MinimizeIMWindow && settings.MinimizeMsgrMainWin != 0;
+  const bool armed =
+      !scene.TakenByMenuOrIme && (foregroundClass == kConversationWindowClass ||
+                                  (foregroundClass == kMainWindowClass && mainWindowMinimizes));
+  return EscapePress{scene.Foreground, armed};
 }
 
 }  // namespace tovrel

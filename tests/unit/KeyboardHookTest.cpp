@@ -75,6 +75,7 @@ TEST_F(KeyboardHookProcTest, MinimizesTheTestedWindowThoughTheForegroundChangesM
     ModuleSettings = row.Settings;
     system_.SetForeground(row.Tested);
     system_.Messages.clear();
+    Deliver(kVkEscape, kPress);
     system_.ActivateAfterNextQuery(row.ActivatedMeanwhile);
     Deliver(kVkEscape, kRelease);
     ASSERT_EQ(system_.Messages.size(), 1u);
@@ -194,10 +195,12 @@ TEST_F(KeyboardHookProcTest, QueriesNoWindowWhileDisabledOrForOtherKeys) {
 TEST_F(KeyboardHookProcTest, FollowsTheModuleSettingsAtTheNextEvent) {
   system_.SetForeground(conversation_);
   ModuleSettings = {1, DoNothing, 0};
+  EXPECT_EQ(Deliver(kVkEscape, kPress), kSwallowResult);
   EXPECT_EQ(Deliver(kVkEscape, kRelease), kSwallowResult);
   EXPECT_TRUE(system_.Messages.empty());
 
   ModuleSettings.ESCAction = MinimizeIMWindow;
+  EXPECT_EQ(Deliver(kVkEscape, kPress), kSwallowResult);
   EXPECT_EQ(Deliver(kVkEscape, kRelease), kSwallowResult);
   EXPECT_EQ(system_.Messages.size(), 1u);
 }

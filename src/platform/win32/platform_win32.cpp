@@ -1,6 +1,9 @@
 // The platform layer over the real Windows API. The only code that includes <windows.h>.
 #include <windows.h>
 
+#include <imm.h>
+
+#include <string_view>
 #include <type_traits>
 
 #include "platform/platform.hpp"
@@ -77,6 +80,67 @@ int WindowClassName(Window window, char* buffer, int size) noexcept {
 LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
                           LParam lparam) noexcept {
   return ::SendMessageA(As<HWND>(window), message, wparam, lparam);
+}
+
+namespace {
+
+// A function of a DLL that the process has loaded already (GetModuleHandleA), by name; null when
+// it lacks it. Nothing is loaded, and the module imports nothing for it.
+template <typename Function>
+Function Lookup(HMODULE loaded, const char* name) noexcept {
+  // Through the one function type that converts to every other without a warning.
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(loaded, name)));
+}
+
+// The class the system gives its menu windows.
+constexpr std::string_view kMenuWindowClass = "#32768";
+
+BOOL CALLBACK FindShownMenuWindow(HWND window, LPARAM found) {
+  char name[8];
+  const int length = ::GetClassNameA(window, name, sizeof name);
+  if (std::string_view(name, length > 0 ? static_cast<std::size_t>(length) : 0) ==
+          kMenuWindowClass &&
+      ::IsWindowVisible(window)) {
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+bool ThreadInMenuLoop() noexcept {
+  constexpr DWORD kMenuModes = GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE;
+  const DWORD thread = ::GetCurrentThreadId();
+  // user32 is loaded: the module imports from it.
+  if (const auto getInfo = Lookup<decltype(&::GetGUIThreadInfo)>(::GetModuleHandleA("user32.dll"),
+                                                                 "GetGUIThreadInfo")) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (getInfo(thread, &info) && (info.flags & kMenuModes) != 0) return true;
+  }
+  bool found = false;
+  ::EnumThreadWindows(thread, &FindShownMenuWindow, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+bool FocusComposing() noexcept {
+  const HMODULE imm = ::GetModuleHandleA("imm32.dll");
+  if (imm == nullptr) return false;
+  const auto getContext = Lookup<decltype(&::ImmGetContext)>(imm, "ImmGetContext");
+  const auto getString =
+      Lookup<decltype(&::ImmGetCompositionStringW)>(imm, "ImmGetCompositionStringW");
+  const auto releaseContext = Lookup<decltype(&::ImmReleaseContext)>(imm, "ImmReleaseContext");
+  const HWND focus = ::GetFocus();
+  if (getContext == nullptr || getString == nullptr || releaseContext == nullptr ||
+      focus == nullptr) {
+    return false;
+  }
+  const HIMC context = getContext(focus);
+  if (context == nullptr) return false;
+  const LONG length = getString(context, GCS_COMPSTR, nullptr, 0);
+  releaseContext(focus, context);
+  return length > 0;
 }
 
 ScreenRect MonitorWorkArea(Window window) noexcept {
