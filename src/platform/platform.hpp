@@ -87,10 +87,11 @@ Window ForegroundWindow() noexcept;
 int WindowClassName(Window window, char* buffer, int size) noexcept;
 LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
                           LParam lparam) noexcept;
-// Whether the calling thread is in a menu loop: GetGUIThreadInfo reports it in menu mode
-// (GUI_INMENUMODE, GUI_POPUPMENUMODE or GUI_SYSTEMMENUMODE), or a visible menu window (class
-// "#32768") of the thread is shown. GetGUIThreadInfo is looked up in the loaded user32 at the call,
-// so the module imports nothing new for it; where it is missing, the menu window alone tells.
+// Whether the calling thread is in a menu loop (a menu bar, a popup menu or the system menu being
+// tracked): GetGUIThreadInfo reports GUI_INMENUMODE, GUI_POPUPMENUMODE or GUI_SYSTEMMENUMODE.
+// Windows sets GUI_INMENUMODE from the loop's start, before any popup shows, and Wine does too
+// (without GUI_POPUPMENUMODE). The function is looked up in the loaded user32 at the call, so the
+// module imports nothing new for it; false where it is missing.
 bool ThreadInMenuLoop() noexcept;
 // Whether the focus window of the calling thread has an IME composition in progress:
 // ImmGetContext, ImmGetCompositionStringW with GCS_COMPSTR above 0, ImmReleaseContext. imm32's

@@ -3,7 +3,6 @@
 
 #include <imm.h>
 
-#include <string_view>
 #include <type_traits>
 
 #include "platform/platform.hpp"
@@ -92,36 +91,17 @@ Function Lookup(HMODULE loaded, const char* name) noexcept {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(loaded, name)));
 }
 
-// The class the system gives its menu windows.
-constexpr std::string_view kMenuWindowClass = "#32768";
-
-BOOL CALLBACK FindShownMenuWindow(HWND window, LPARAM found) {
-  char name[8];
-  const int length = ::GetClassNameA(window, name, sizeof name);
-  if (std::string_view(name, length > 0 ? static_cast<std::size_t>(length) : 0) ==
-          kMenuWindowClass &&
-      ::IsWindowVisible(window)) {
-    *reinterpret_cast<bool*>(found) = true;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 }  // namespace
 
 bool ThreadInMenuLoop() noexcept {
   constexpr DWORD kMenuModes = GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE;
-  const DWORD thread = ::GetCurrentThreadId();
   // user32 is loaded: the module imports from it.
-  if (const auto getInfo = Lookup<decltype(&::GetGUIThreadInfo)>(::GetModuleHandleA("user32.dll"),
-                                                                 "GetGUIThreadInfo")) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    if (getInfo(thread, &info) && (info.flags & kMenuModes) != 0) return true;
-  }
-  bool found = false;
-  ::EnumThreadWindows(thread, &FindShownMenuWindow, reinterpret_cast<LPARAM>(&found));
-  return found;
+  const auto getInfo =
+      Lookup<decltype(&::GetGUIThreadInfo)>(::GetModuleHandleA("user32.dll"), "GetGUIThreadInfo");
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  return getInfo != nullptr && getInfo(::GetCurrentThreadId(), &info) &&
+         (info.flags & kMenuModes) != 0;
 }
 
 bool FocusComposing() noexcept {
