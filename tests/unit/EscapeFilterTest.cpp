@@ -19,7 +19,16 @@ struct Row {
   bool Released;
   std::string_view Class;
   FilterVerdict Expected;
+  // The window in front, the press the hook remembers, a menu loop or composition.
+  EscapeScene Scene = kPressSeenInThisWindow;
 };
+
+constexpr std::uintptr_t kFront = 1;
+constexpr std::uintptr_t kElsewhere = 2;
+constexpr EscapeScene kNoPressSeen{kFront, kNoPress, false};
+constexpr EscapeScene kPressInAnotherWindow{kFront, {kElsewhere, true}, false};
+constexpr EscapeScene kPressArmedNothing{kFront, {kFront, false}, false};
+constexpr EscapeScene kMenuOrIme{kFront, {kFront, true}, true};
 
 constexpr FilterVerdict kSwallow{true, false};
 constexpr FilterVerdict kSwallowAndMinimize{true, true};
@@ -128,6 +137,91 @@ constexpr Row kRows[] = {
      "IMWindowClass",
      kSwallow},
     {"KeyWithHighBitsSet_IsNotEscape", {1, 1, 1}, 0, kEsc | 0x100, true, "IMWindowClass", kPassOn},
+    // A release minimizes only after its press was seen here, with the same window in front, and
+    // armed; without one it is still swallowed in a conversation window and passed on elsewhere.
+    {"Conversation_ReleaseWithoutPress",
+     {1, 1, 0},
+     0,
+     kEsc,
+     true,
+     "IMWindowClass",
+     kSwallow,
+     kNoPressSeen},
+    {"Conversation_PeekedReleaseWithoutPress",
+     {1, 1, 0},
+     3,
+     kEsc,
+     true,
+     "IMWindowClass",
+     kSwallow,
+     kNoPressSeen},
+    {"Conversation_ReleaseAfterPressInAnotherWindow",
+     {1, 1, 0},
+     0,
+     kEsc,
+     true,
+     "IMWindowClass",
+     kSwallow,
+     kPressInAnotherWindow},
+    {"Conversation_ReleaseAfterPressThatArmedNothing",
+     {1, 1, 0},
+     0,
+     kEsc,
+     true,
+     "IMWindowClass",
+     kSwallow,
+     kPressArmedNothing},
+    {"Main_ReleaseWithoutPress",
+     {1, 1, 1},
+     0,
+     kEsc,
+     true,
+     "MSBLWindowClass",
+     kPassOn,
+     kNoPressSeen},
+    {"Main_ReleaseAfterPressInAnotherWindow",
+     {1, 1, 1},
+     0,
+     kEsc,
+     true,
+     "MSBLWindowClass",
+     kPassOn,
+     kPressInAnotherWindow},
+    {"NoWindow_ReleaseAfterPressWithNoWindow",
+     {1, 1, 1},
+     0,
+     kEsc,
+     true,
+     "",
+     kPassOn,
+     {0, {0, true}, false}},
+    // A menu loop or an IME composition takes the key: passed on, nothing minimized.
+    {"Conversation_MenuOrIme_Press",
+     {1, 1, 0},
+     0,
+     kEsc,
+     false,
+     "IMWindowClass",
+     kPassOn,
+     kMenuOrIme},
+    {"Conversation_MenuOrIme_Release",
+     {1, 1, 0},
+     0,
+     kEsc,
+     true,
+     "IMWindowClass",
+     kPassOn,
+     kMenuOrIme},
+    {"Conversation_MenuOrIme_PeekedRelease",
+     {1, 0, 0},
+     3,
+     kEsc,
+     true,
+     "IMWindowClass",
+     kPassOn,
+     kMenuOrIme},
+    {"Main_MenuOrIme_Release", {1, 1, 1}, 0, kEsc, true, "MSBLWindowClass", kPassOn, kMenuOrIme},
+    {"Disabled_MenuOrIme_Passes", {0, 1, 1}, 0, kEsc, true, "IMWindowClass", kPassOn, kMenuOrIme},
 };
 
 class EscapeFilterTable : public testing::TestWithParam<Row> {};
@@ -135,7 +229,7 @@ class EscapeFilterTable : public testing::TestWithParam<Row> {};
 TEST_P(EscapeFilterTable, DecidesAsTheTableSays) {
   const Row& row = GetParam();
   const FilterVerdict verdict =
-      FilterKeyEvent(row.Settings, row.Code, row.Key, row.Released, row.Class);
+      FilterKeyEvent(row.Settings, row.Code, row.Key, row.Released, row.Class, row.Scene);
   EXPECT_EQ(verdict.Swallow, row.Expected.Swallow);
   EXPECT_EQ(verdict.Minimize, row.Expected.Minimize);
 }
@@ -150,18 +244,103 @@ TEST(EscapeFilter, ConsultsTheWindowOnlyForEnabledEscapeWithNonNegativeCode) {
   EXPECT_FALSE(ConsultsForegroundWindow({1, 1, 1}, 0, 'A'));
 }
 
+// What a press leaves for its release, and what the release's last call leaves: nothing.
+TEST(EscapeFilter, RemembersEachPressWithItsWindowAndForgetsItAtTheReleasesLastCall) {
+  const struct {
+    const char* Name;
+    PluginSettings Settings;
+    int Code;
+    bool Released;
+    std::string_view Class;
+    EscapeScene Scene;
+    EscapePress Expected;
+  } rows[] = {
+      {"conversation press", {1, 0, 0}, 0, false, "IMWindowClass", kNoPressSeen, {kFront, true}},
+      {"peeked conversation press",
+       {1, 1, 0},
+       3,
+       false,
+       "IMWindowClass",
+       kNoPressSeen,
+       {kFront, true}},
+      {"auto-repeat in another window",
+       {1, 1, 0},
+       0,
+       false,
+       "IMWindowClass",
+       kPressInAnotherWindow,
+       {kFront, true}},
+      {"main press, main minimize on",
+       {1, 1, 1},
+       0,
+       false,
+       "MSBLWindowClass",
+       kNoPressSeen,
+       {kFront, true}},
+      {"main press, main minimize off",
+       {1, 1, 0},
+       0,
+       false,
+       "MSBLWindowClass",
+       kNoPressSeen,
+       {kFront, false}},
+      {"main press, action DoNothing",
+       {1, 0, 1},
+       0,
+       false,
+       "MSBLWindowClass",
+       kNoPressSeen,
+       {kFront, false}},
+      {"press in a dialog", {1, 1, 1}, 0, false, "#32770", kNoPressSeen, {kFront, false}},
+      {"press taken by a menu or an IME",
+       {1, 1, 1},
+       0,
+       false,
+       "IMWindowClass",
+       kMenuOrIme,
+       {kFront, false}},
+      {"taken release", {1, 1, 1}, 0, true, "MSBLWindowClass", kPressSeenInThisWindow, kNoPress},
+      {"release swallowed at a peek",
+       {1, 1, 0},
+       3,
+       true,
+       "IMWindowClass",
+       kPressSeenInThisWindow,
+       kNoPress},
+      {"release passed on at a peek",
+       {1, 1, 1},
+       3,
+       true,
+       "MSBLWindowClass",
+       kPressSeenInThisWindow,
+       kPressSeenInThisWindow.LastPress},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    const FilterVerdict verdict =
+        FilterKeyEvent(row.Settings, row.Code, kEsc, row.Released, row.Class, row.Scene);
+    const EscapePress kept =
+        RememberEscapePress(row.Settings, row.Code, row.Released, row.Class, row.Scene, verdict);
+    EXPECT_EQ(kept.Window, row.Expected.Window);
+    EXPECT_EQ(kept.Armed, row.Expected.Armed);
+  }
+}
+
 // What one key event comes to in a thread that peeks at it (HC_NOREMOVE) `peeks` times before it
 // takes it (HC_ACTION): the hook is called again only while it passes the key on, since a
-// swallowed key leaves the queue.
+// swallowed key leaves the queue. Each call sees the press the calls before it left.
 struct LoopOutcome {
   bool Removed;   // swallowed at some call
   int Minimizes;  // minimize commands sent
 };
-LoopOutcome PeekThenTake(const PluginSettings& s, bool released, std::string_view cls, int peeks) {
+LoopOutcome PeekThenTake(const PluginSettings& s, bool released, std::string_view cls, int peeks,
+                         EscapePress& remembered) {
   LoopOutcome outcome{false, 0};
   for (int call = 0; call <= peeks && !outcome.Removed; ++call) {
     const int code = call < peeks ? kHcNoRemove : kHcAction;
-    const FilterVerdict v = FilterKeyEvent(s, code, kEsc, released, cls);
+    const EscapeScene scene{kFront, remembered, false};
+    const FilterVerdict v = FilterKeyEvent(s, code, kEsc, released, cls, scene);
+    remembered = RememberEscapePress(s, code, released, cls, scene, v);
     outcome.Minimizes += v.Minimize ? 1 : 0;
     outcome.Removed = v.Swallow;
   }
@@ -169,7 +348,8 @@ LoopOutcome PeekThenTake(const PluginSettings& s, bool released, std::string_vie
 }
 
 // Whatever the number of peeks, the event is swallowed exactly when a taken-only event is, and
-// minimized as often as a taken-only event is: at most once.
+// minimized as often as a taken-only event is: at most once. A release comes after its press,
+// which went through the same loop, and a second release after it minimizes nothing.
 TEST(EscapeFilter, PeekingBeforeTakingMinimizesAsOftenAsTakingAlone) {
   const PluginSettings settings[] = {{0, 1, 1}, {1, 0, 0}, {1, 0, 1},
                                      {1, 1, 0}, {1, 1, 1}, {1, 2, 1}};
@@ -183,10 +363,16 @@ TEST(EscapeFilter, PeekingBeforeTakingMinimizesAsOftenAsTakingAlone) {
           SCOPED_TRACE(testing::Message() << classes[c] << " released " << released << " peeks "
                                           << peeks << " settings " << int{s.EnablePlugin} << ","
                                           << int{s.ESCAction} << "," << int{s.MinimizeMsgrMainWin});
-          const LoopOutcome outcome = PeekThenTake(s, released, classes[c], peeks);
+          EscapePress remembered = kNoPress;
+          if (released) PeekThenTake(s, false, classes[c], peeks, remembered);
+          const LoopOutcome outcome = PeekThenTake(s, released, classes[c], peeks, remembered);
           EXPECT_EQ(outcome.Removed, taken.Swallow);
           EXPECT_EQ(outcome.Minimizes, taken.Minimize ? 1 : 0);
           minimizedIn[c] += outcome.Minimizes;
+          if (released) {
+            EXPECT_EQ(PeekThenTake(s, true, classes[c], peeks, remembered).Minimizes, 0)
+                << "a second release has no press";
+          }
         }
       }
     }

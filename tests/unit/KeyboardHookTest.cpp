@@ -106,6 +106,108 @@ TEST_F(KeyboardHookProcTest, AutoRepeatedPressesAreNoRelease) {
   }
 }
 
+// One Escape, its press and its release each with a window in front and the thread's menu loop
+// and IME as they were at that moment: a release minimizes only the window its press was seen in
+// here, and nothing while a menu loop or a composition has the key. `other_` stands for a dialog
+// or a message box, which the press closed.
+TEST_F(KeyboardHookProcTest, ReleaseMinimizesOnlyAfterItsPressInTheSameWindow_NeverInAMenuOrIme) {
+  constexpr platform::LResult kPassed = 0x5A5A;
+  const platform::Window second = system_.AddWindow(kConversationWindowClass);
+  struct Stroke {
+    platform::Window Front;
+    bool InMenu;
+    bool Composing;
+    platform::LResult Result;
+  };
+  const struct {
+    const char* Name;
+    PluginSettings Settings;
+    Stroke Press, Release;
+    bool Minimized;
+  } rows[] = {
+      {"conversation", {1, 1, 0}, {conversation_, 0, 0, 1}, {conversation_, 0, 0, 1}, true},
+      {"main", {1, 1, 1}, {main_, 0, 0, kPassed}, {main_, 0, 0, kPassed}, true},
+      {"dialog closed over a conversation",
+       {1, 1, 0},
+       {other_, 0, 0, kPassed},
+       {conversation_, 0, 0, 1},
+       false},
+      {"dialog closed over the main window",
+       {1, 1, 1},
+       {other_, 0, 0, kPassed},
+       {main_, 0, 0, kPassed},
+       false},
+      {"pressed in another conversation",
+       {1, 1, 0},
+       {second, 0, 0, 1},
+       {conversation_, 0, 0, 1},
+       false},
+      {"main, its minimize off at the press",
+       {1, 1, 0},
+       {main_, 0, 0, kPassed},
+       {main_, 0, 0, kPassed},
+       false},
+      {"menu over a conversation",
+       {1, 1, 0},
+       {conversation_, 1, 0, kPassed},
+       {conversation_, 1, 0, kPassed},
+       false},
+      {"menu closed by the press",
+       {1, 1, 0},
+       {conversation_, 1, 0, kPassed},
+       {conversation_, 0, 0, 1},
+       false},
+      {"menu over the main window",
+       {1, 1, 1},
+       {main_, 1, 0, kPassed},
+       {main_, 0, 0, kPassed},
+       false},
+      {"composition",
+       {1, 1, 0},
+       {conversation_, 0, 1, kPassed},
+       {conversation_, 0, 1, kPassed},
+       false},
+      {"composition ended by the press",
+       {1, 1, 0},
+       {conversation_, 0, 1, kPassed},
+       {conversation_, 0, 0, 1},
+       false},
+      {"composition in the main window",
+       {1, 1, 1},
+       {main_, 0, 1, kPassed},
+       {main_, 0, 1, kPassed},
+       false},
+  };
+  const auto deliver = [this](const Stroke& stroke, platform::LParam flags) {
+    system_.SetForeground(stroke.Front);
+    system_.InMenuLoop = stroke.InMenu;
+    system_.Focus = stroke.Front;
+    system_.Compositions.clear();
+    if (stroke.Composing) system_.Compositions[stroke.Front] = 6;
+    EXPECT_EQ(Deliver(kVkEscape, flags), stroke.Result);
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    ModuleSettings = row.Settings;
+    system_.Messages.clear();
+    deliver(row.Press, kPress);
+    deliver(row.Release, kRelease);
+    ASSERT_EQ(system_.Messages.size(), row.Minimized ? 1u : 0u);
+    if (row.Minimized) {
+      EXPECT_EQ(system_.Messages[0].Target, row.Release.Front);
+    }
+    deliver(row.Release, kRelease);
+    EXPECT_EQ(system_.Messages.size(), row.Minimized ? 1u : 0u) << "a second release, no press";
+  }
+  // A process without imm32 loaded has no IME: its focus window composes nothing.
+  ModuleSettings = {1, MinimizeIMWindow, 0};
+  system_.ImeLoaded = false;
+  system_.Messages.clear();
+  deliver({conversation_, 0, 1, 1}, kPress);
+  deliver({conversation_, 0, 1, 1}, kRelease);
+  EXPECT_EQ(system_.Messages.size(), 1u);
+}
+
 TEST_F(KeyboardHookProcTest, MainWindowIsMinimizedOnReleaseAndStillGetsTheKey) {
   ModuleSettings = {1, MinimizeIMWindow, 1};
   system_.SetForeground(main_);
@@ -175,6 +277,8 @@ TEST_F(KeyboardHookProcTest, PassesOnWithTheRecordsHandleAndUnchangedArguments) 
     EXPECT_EQ(system_.NextHookCalls[i].Flags, expected[i].Flags);
   }
   EXPECT_TRUE(system_.Messages.empty());
+  EXPECT_EQ(system_.MenuLoopQueries + system_.CompositionQueries, 0)
+      << "no menu loop or IME is asked about where Escape is passed on anyway";
 }
 
 TEST_F(KeyboardHookProcTest, QueriesNoWindowWhileDisabledOrForOtherKeys) {
@@ -189,6 +293,7 @@ TEST_F(KeyboardHookProcTest, QueriesNoWindowWhileDisabledOrForOtherKeys) {
 
   EXPECT_EQ(system_.ForegroundQueries, 0);
   EXPECT_EQ(system_.ClassNameQueries, 0);
+  EXPECT_EQ(system_.MenuLoopQueries + system_.CompositionQueries, 0);
   EXPECT_TRUE(system_.Messages.empty());
 }
 
