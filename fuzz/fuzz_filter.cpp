@@ -149,6 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     system.DeliverKey(0, wparam, static_cast<platform::LParam>(flags & ~(std::int64_t{1} << 31)));
     system.NextHookCalls.clear();
     system.Messages.clear();
+    system.ForegroundQueries = system.ClassNameQueries = 0;
+    system.MenuLoopQueries = system.CompositionQueries = 0;
   }
 
   const platform::LResult result = system.DeliverKey(code, wparam, lparam);
@@ -172,8 +174,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(system.Messages.empty(), "no message without a minimize");
   }
   if (!consults) {
-    Require(system.ForegroundQueries == 0 && system.ClassNameQueries == 0,
-            "other events look at no window");
+    Require(system.ForegroundQueries == 0 && system.ClassNameQueries == 0 &&
+                system.MenuLoopQueries == 0 && system.CompositionQueries == 0,
+            "other events look at no window, menu loop or IME");
   }
 
   Require(tovrel::RemoveHook(), "the hook is removed");
