@@ -113,10 +113,10 @@ TEST_F(KeyboardHookProcTest, AutoRepeatedPressesAreNoRelease) {
 TEST_F(KeyboardHookProcTest, ReleaseMinimizesOnlyAfterItsPressInTheSameWindow_NeverInAMenuOrIme) {
   constexpr platform::LResult kPassed = 0x5A5A;
   const platform::Window second = system_.AddWindow(kConversationWindowClass);
+  enum Taker { kFree, kMenu, kIme };  // who has the key besides the window: a menu loop, an IME
   struct Stroke {
     platform::Window Front;
-    bool InMenu;
-    bool Composing;
+    Taker TakenBy;
     platform::LResult Result;
   };
   const struct {
@@ -125,65 +125,65 @@ TEST_F(KeyboardHookProcTest, ReleaseMinimizesOnlyAfterItsPressInTheSameWindow_Ne
     Stroke Press, Release;
     bool Minimized;
   } rows[] = {
-      {"conversation", {1, 1, 0}, {conversation_, 0, 0, 1}, {conversation_, 0, 0, 1}, true},
-      {"main", {1, 1, 1}, {main_, 0, 0, kPassed}, {main_, 0, 0, kPassed}, true},
+      {"conversation", {1, 1, 0}, {conversation_, kFree, 1}, {conversation_, kFree, 1}, true},
+      {"main", {1, 1, 1}, {main_, kFree, kPassed}, {main_, kFree, kPassed}, true},
       {"dialog closed over a conversation",
        {1, 1, 0},
-       {other_, 0, 0, kPassed},
-       {conversation_, 0, 0, 1},
+       {other_, kFree, kPassed},
+       {conversation_, kFree, 1},
        false},
       {"dialog closed over the main window",
        {1, 1, 1},
-       {other_, 0, 0, kPassed},
-       {main_, 0, 0, kPassed},
+       {other_, kFree, kPassed},
+       {main_, kFree, kPassed},
        false},
       {"pressed in another conversation",
        {1, 1, 0},
-       {second, 0, 0, 1},
-       {conversation_, 0, 0, 1},
+       {second, kFree, 1},
+       {conversation_, kFree, 1},
        false},
       {"main, its minimize off at the press",
        {1, 1, 0},
-       {main_, 0, 0, kPassed},
-       {main_, 0, 0, kPassed},
+       {main_, kFree, kPassed},
+       {main_, kFree, kPassed},
        false},
       {"menu over a conversation",
        {1, 1, 0},
-       {conversation_, 1, 0, kPassed},
-       {conversation_, 1, 0, kPassed},
+       {conversation_, kMenu, kPassed},
+       {conversation_, kMenu, kPassed},
        false},
       {"menu closed by the press",
        {1, 1, 0},
-       {conversation_, 1, 0, kPassed},
-       {conversation_, 0, 0, 1},
+       {conversation_, kMenu, kPassed},
+       {conversation_, kFree, 1},
        false},
       {"menu over the main window",
        {1, 1, 1},
-       {main_, 1, 0, kPassed},
-       {main_, 0, 0, kPassed},
+       {main_, kMenu, kPassed},
+       {main_, kFree, kPassed},
        false},
       {"composition",
        {1, 1, 0},
-       {conversation_, 0, 1, kPassed},
-       {conversation_, 0, 1, kPassed},
+       {conversation_, kIme, kPassed},
+       {conversation_, kIme, kPassed},
        false},
       {"composition ended by the press",
        {1, 1, 0},
-       {conversation_, 0, 1, kPassed},
-       {conversation_, 0, 0, 1},
+       {conversation_, kIme, kPassed},
+       {conversation_, kFree, 1},
        false},
       {"composition in the main window",
        {1, 1, 1},
-       {main_, 0, 1, kPassed},
-       {main_, 0, 1, kPassed},
+       {main_, kIme, kPassed},
+       {main_, kIme, kPassed},
        false},
   };
   const auto deliver = [this](const Stroke& stroke, platform::LParam flags) {
     system_.SetForeground(stroke.Front);
-    system_.InMenuLoop = stroke.InMenu;
+    system_.InMenuLoop = stroke.TakenBy == kMenu;
     system_.Focus = stroke.Front;
     system_.Compositions.clear();
-    if (stroke.Composing) system_.Compositions[stroke.Front] = 6;
+    if (stroke.TakenBy == kIme) system_.Compositions[stroke.Front] = 6;
     EXPECT_EQ(Deliver(kVkEscape, flags), stroke.Result);
   };
   for (const auto& row : rows) {
@@ -203,8 +203,8 @@ TEST_F(KeyboardHookProcTest, ReleaseMinimizesOnlyAfterItsPressInTheSameWindow_Ne
   ModuleSettings = {1, MinimizeIMWindow, 0};
   system_.ImeLoaded = false;
   system_.Messages.clear();
-  deliver({conversation_, 0, 1, 1}, kPress);
-  deliver({conversation_, 0, 1, 1}, kRelease);
+  deliver({conversation_, kIme, 1}, kPress);
+  deliver({conversation_, kIme, 1}, kRelease);
   EXPECT_EQ(system_.Messages.size(), 1u);
 }
 
