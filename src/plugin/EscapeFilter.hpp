@@ -70,33 +70,43 @@ constexpr bool ReleasePairsWithPress(const EscapeScene& scene) noexcept {
          scene.LastPress.Window == scene.Foreground;
 }
 
-// Whether Escape in a window of this class can be swallowed or minimize anything; only then do
-// menu loops and compositions need to be asked about.
-constexpr bool ClassTakesEscape(std::string_view foregroundClass) noexcept {
-  return foregroundClass == kConversationWindowClass || foregroundClass == kMainWindowClass;
+// The windows Escape is decided for, told apart by their class names once per event.
+enum class WindowKind : std::uint8_t { Other, Conversation, Main };
+
+constexpr WindowKind KindOfClass(std::string_view foregroundClass) noexcept {
+  if (foregroundClass == kConversationWindowClass) return WindowKind::Conversation;
+  if (foregroundClass == kMainWindowClass) return WindowKind::Main;
+  return WindowKind::Other;
 }
 
-// `released` is bit 31 of the keystroke flags. `foregroundClass` is read only when
+// `released` is bit 31 of the keystroke flags. The kind of window is found only when
 // ConsultsForegroundWindow holds. Every non-negative code is swallowed alike; the minimize is
 // sent once per key event, at its last call, and only for a release whose press this hook saw in
-// the same window.
+// the same window. In any other kind of window Escape is passed on, whatever a menu loop or an
+// IME would say: they are asked about only for the two messenger windows.
 constexpr FilterVerdict FilterKeyEvent(const PluginSettings& settings, int code, std::uintptr_t key,
-                                       bool released, std::string_view foregroundClass,
+                                       bool released, WindowKind window,
                                        const EscapeScene& scene) noexcept {
   if (!ConsultsForegroundWindow(settings, code, key) || scene.TakenByMenuOrIme) return kPassOn;
   const bool minimizeOnRelease =
       settings.ESCAction == MinimizeIMWindow && released && ReleasePairsWithPress(scene);
-  if (foregroundClass == kConversationWindowClass) {
+  if (window == WindowKind::Conversation) {
     // Both the press and the release are swallowed in a conversation window, whatever the action:
     // a release without its press too, since the window never saw that press.
     return FilterVerdict{true, minimizeOnRelease && IsLastCallForEvent(code, true)};
   }
-  if (foregroundClass == kMainWindowClass) {
+  if (window == WindowKind::Main) {
     // The main window always gets the key; the minimize comes in addition, when the key is taken.
     return FilterVerdict{false, minimizeOnRelease && settings.MinimizeMsgrMainWin != 0 &&
                                     IsLastCallForEvent(code, false)};
   }
   return kPassOn;
+}
+
+constexpr FilterVerdict FilterKeyEvent(const PluginSettings& settings, int code, std::uintptr_t key,
+                                       bool released, std::string_view foregroundClass,
+                                       const EscapeScene& scene) noexcept {
+  return FilterKeyEvent(settings, code, key, released, KindOfClass(foregroundClass), scene);
 }
 
 // The decision for the ordinary scene.
@@ -110,15 +120,14 @@ constexpr FilterVerdict FilterKeyEvent(const PluginSettings& settings, int code,
 // The last call for a release forgets the press, so a second release pairs with nothing; a peek
 // that passes a release on keeps it for the call that takes the key.
 constexpr EscapePress RememberEscapePress(const PluginSettings& settings, int code, bool released,
-                                          std::string_view foregroundClass,
-                                          const EscapeScene& scene,
+                                          WindowKind window, const EscapeScene& scene,
                                           const FilterVerdict& verdict) noexcept {
   if (released) return IsLastCallForEvent(code, verdict.Swallow) ? kNoPress : scene.LastPress;
   const bool mainWindowMinimizes =
       settings.ESCAction == MinimizeIMWindow && settings.MinimizeMsgrMainWin != 0;
   const bool armed =
-      !scene.TakenByMenuOrIme && (foregroundClass == kConversationWindowClass ||
-                                  (foregroundClass == kMainWindowClass && mainWindowMinimizes));
+      !scene.TakenByMenuOrIme &&
+      (window == WindowKind::Conversation || (window == WindowKind::Main && mainWindowMinimizes));
   return EscapePress{scene.Foreground, armed};
 }
 

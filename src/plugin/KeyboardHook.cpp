@@ -43,17 +43,17 @@ namespace {
                                                       platform::LParam flags) noexcept {
   const platform::Window foreground = platform::ForegroundWindow();
   const ClassName name = GetWindowClassName(foreground);
-  const std::string_view foregroundClass(name.Text, static_cast<std::size_t>(name.Length));
+  const WindowKind window =
+      KindOfClass(std::string_view(name.Text, static_cast<std::size_t>(name.Length)));
   const bool released = (static_cast<std::uint32_t>(flags) & kKeyReleasedFlag) != 0;
   // The thread's menu loop and its focus window's IME are asked about only where the key could be
   // swallowed or minimize: elsewhere it is passed on whatever they say.
-  const bool takenByMenuOrIme = ClassTakesEscape(foregroundClass) &&
-                                (platform::ThreadInMenuLoop() || platform::FocusComposing());
+  const bool takenByMenuOrIme =
+      window != WindowKind::Other && (platform::ThreadInMenuLoop() || platform::FocusComposing());
   const EscapeScene scene{static_cast<std::uintptr_t>(foreground), LastEscapePress,
                           takenByMenuOrIme};
-  const FilterVerdict verdict =
-      FilterKeyEvent(settings, code, key, released, foregroundClass, scene);
-  LastEscapePress = RememberEscapePress(settings, code, released, foregroundClass, scene, verdict);
+  const FilterVerdict verdict = FilterKeyEvent(settings, code, key, released, window, scene);
+  LastEscapePress = RememberEscapePress(settings, code, released, window, scene, verdict);
   // Only the window whose class was tested is ever minimized.
   if (verdict.Minimize) {
     platform::SendWindowMessage(foreground, kWmSysCommand, kScMinimize, 0);

@@ -319,8 +319,8 @@ TEST(EscapeFilter, RemembersEachPressWithItsWindowAndForgetsItAtTheReleasesLastC
     SCOPED_TRACE(row.Name);
     const FilterVerdict verdict =
         FilterKeyEvent(row.Settings, row.Code, kEsc, row.Released, row.Class, row.Scene);
-    const EscapePress kept =
-        RememberEscapePress(row.Settings, row.Code, row.Released, row.Class, row.Scene, verdict);
+    const EscapePress kept = RememberEscapePress(row.Settings, row.Code, row.Released,
+                                                 KindOfClass(row.Class), row.Scene, verdict);
     EXPECT_EQ(kept.Window, row.Expected.Window);
     EXPECT_EQ(kept.Armed, row.Expected.Armed);
   }
@@ -340,7 +340,7 @@ LoopOutcome PeekThenTake(const PluginSettings& s, bool released, std::string_vie
     const int code = call < peeks ? kHcNoRemove : kHcAction;
     const EscapeScene scene{kFront, remembered, false};
     const FilterVerdict v = FilterKeyEvent(s, code, kEsc, released, cls, scene);
-    remembered = RememberEscapePress(s, code, released, cls, scene, v);
+    remembered = RememberEscapePress(s, code, released, KindOfClass(cls), scene, v);
     outcome.Minimizes += v.Minimize ? 1 : 0;
     outcome.Removed = v.Swallow;
   }
