@@ -29,6 +29,10 @@ constexpr EscapeScene kNoPressSeen{kFront, kNoPress, false};
 constexpr EscapeScene kPressInAnotherWindow{kFront, {kElsewhere, true}, false};
 constexpr EscapeScene kPressArmedNothing{kFront, {kFront, false}, false};
 constexpr EscapeScene kMenuOrIme{kFront, {kFront, true}, true};
+constexpr PluginSettings kMin{1, MinimizeIMWindow, 0};
+constexpr PluginSettings kBoth{1, MinimizeIMWindow, 1};
+constexpr std::string_view kConv = kConversationWindowClass;
+constexpr std::string_view kMain = kMainWindowClass;
 
 constexpr FilterVerdict kSwallow{true, false};
 constexpr FilterVerdict kSwallowAndMinimize{true, true};
@@ -139,89 +143,15 @@ constexpr Row kRows[] = {
     {"KeyWithHighBitsSet_IsNotEscape", {1, 1, 1}, 0, kEsc | 0x100, true, "IMWindowClass", kPassOn},
     // A release minimizes only after its press was seen here, with the same window in front, and
     // armed; without one it is still swallowed in a conversation window and passed on elsewhere.
-    {"Conversation_ReleaseWithoutPress",
-     {1, 1, 0},
-     0,
-     kEsc,
-     true,
-     "IMWindowClass",
-     kSwallow,
-     kNoPressSeen},
-    {"Conversation_PeekedReleaseWithoutPress",
-     {1, 1, 0},
-     3,
-     kEsc,
-     true,
-     "IMWindowClass",
-     kSwallow,
-     kNoPressSeen},
-    {"Conversation_ReleaseAfterPressInAnotherWindow",
-     {1, 1, 0},
-     0,
-     kEsc,
-     true,
-     "IMWindowClass",
-     kSwallow,
-     kPressInAnotherWindow},
-    {"Conversation_ReleaseAfterPressThatArmedNothing",
-     {1, 1, 0},
-     0,
-     kEsc,
-     true,
-     "IMWindowClass",
-     kSwallow,
-     kPressArmedNothing},
-    {"Main_ReleaseWithoutPress",
-     {1, 1, 1},
-     0,
-     kEsc,
-     true,
-     "MSBLWindowClass",
-     kPassOn,
-     kNoPressSeen},
-    {"Main_ReleaseAfterPressInAnotherWindow",
-     {1, 1, 1},
-     0,
-     kEsc,
-     true,
-     "MSBLWindowClass",
-     kPassOn,
-     kPressInAnotherWindow},
-    {"NoWindow_ReleaseAfterPressWithNoWindow",
-     {1, 1, 1},
-     0,
-     kEsc,
-     true,
-     "",
-     kPassOn,
-     {0, {0, true}, false}},
+    {"Conversation_ReleaseWithoutPress", kMin, 0, kEsc, true, kConv, kSwallow, kNoPressSeen},
+    {"Conversation_PressInAnother", kMin, 0, kEsc, true, kConv, kSwallow, kPressInAnotherWindow},
+    {"Conversation_PressArmedNothing", kMin, 0, kEsc, true, kConv, kSwallow, kPressArmedNothing},
+    {"Main_ReleaseWithoutPress", kBoth, 0, kEsc, true, kMain, kPassOn, kNoPressSeen},
+    {"Main_PressInAnother", kBoth, 0, kEsc, true, kMain, kPassOn, kPressInAnotherWindow},
     // A menu loop or an IME composition takes the key: passed on, nothing minimized.
-    {"Conversation_MenuOrIme_Press",
-     {1, 1, 0},
-     0,
-     kEsc,
-     false,
-     "IMWindowClass",
-     kPassOn,
-     kMenuOrIme},
-    {"Conversation_MenuOrIme_Release",
-     {1, 1, 0},
-     0,
-     kEsc,
-     true,
-     "IMWindowClass",
-     kPassOn,
-     kMenuOrIme},
-    {"Conversation_MenuOrIme_PeekedRelease",
-     {1, 0, 0},
-     3,
-     kEsc,
-     true,
-     "IMWindowClass",
-     kPassOn,
-     kMenuOrIme},
-    {"Main_MenuOrIme_Release", {1, 1, 1}, 0, kEsc, true, "MSBLWindowClass", kPassOn, kMenuOrIme},
-    {"Disabled_MenuOrIme_Passes", {0, 1, 1}, 0, kEsc, true, "IMWindowClass", kPassOn, kMenuOrIme},
+    {"Conversation_MenuOrIme_Press", kMin, 0, kEsc, false, kConv, kPassOn, kMenuOrIme},
+    {"Conversation_MenuOrIme_Release", kMin, 0, kEsc, true, kConv, kPassOn, kMenuOrIme},
+    {"Main_MenuOrIme_Release", kBoth, 0, kEsc, true, kMain, kPassOn, kMenuOrIme},
 };
 
 class EscapeFilterTable : public testing::TestWithParam<Row> {};
@@ -247,7 +177,6 @@ TEST(EscapeFilter, ConsultsTheWindowOnlyForEnabledEscapeWithNonNegativeCode) {
 // What a press leaves for its release, and what the release's last call leaves: nothing.
 TEST(EscapeFilter, RemembersEachPressWithItsWindowAndForgetsItAtTheReleasesLastCall) {
   const struct {
-    const char* Name;
     PluginSettings Settings;
     int Code;
     bool Released;
@@ -255,74 +184,24 @@ TEST(EscapeFilter, RemembersEachPressWithItsWindowAndForgetsItAtTheReleasesLastC
     EscapeScene Scene;
     EscapePress Expected;
   } rows[] = {
-      {"conversation press", {1, 0, 0}, 0, false, "IMWindowClass", kNoPressSeen, {kFront, true}},
-      {"peeked conversation press",
-       {1, 1, 0},
-       3,
-       false,
-       "IMWindowClass",
-       kNoPressSeen,
-       {kFront, true}},
-      {"auto-repeat in another window",
-       {1, 1, 0},
-       0,
-       false,
-       "IMWindowClass",
-       kPressInAnotherWindow,
-       {kFront, true}},
-      {"main press, main minimize on",
-       {1, 1, 1},
-       0,
-       false,
-       "MSBLWindowClass",
-       kNoPressSeen,
-       {kFront, true}},
-      {"main press, main minimize off",
-       {1, 1, 0},
-       0,
-       false,
-       "MSBLWindowClass",
-       kNoPressSeen,
-       {kFront, false}},
-      {"main press, action DoNothing",
-       {1, 0, 1},
-       0,
-       false,
-       "MSBLWindowClass",
-       kNoPressSeen,
-       {kFront, false}},
-      {"press in a dialog", {1, 1, 1}, 0, false, "#32770", kNoPressSeen, {kFront, false}},
-      {"press taken by a menu or an IME",
-       {1, 1, 1},
-       0,
-       false,
-       "IMWindowClass",
-       kMenuOrIme,
-       {kFront, false}},
-      {"taken release", {1, 1, 1}, 0, true, "MSBLWindowClass", kPressSeenInThisWindow, kNoPress},
-      {"release swallowed at a peek",
-       {1, 1, 0},
-       3,
-       true,
-       "IMWindowClass",
-       kPressSeenInThisWindow,
-       kNoPress},
-      {"release passed on at a peek",
-       {1, 1, 1},
-       3,
-       true,
-       "MSBLWindowClass",
-       kPressSeenInThisWindow,
-       kPressSeenInThisWindow.LastPress},
+      {{1, 0, 0}, 0, false, kConv, kPressInAnotherWindow, {kFront, true}},  // and auto-repeats
+      {kMin, 3, false, kConv, kNoPressSeen, {kFront, true}},                // a peek at it too
+      {kBoth, 0, false, kMain, kNoPressSeen, {kFront, true}},
+      {kMin, 0, false, kMain, kNoPressSeen, {kFront, false}},      // the main window's minimize off
+      {kBoth, 0, false, "#32770", kNoPressSeen, {kFront, false}},  // a dialog
+      {kBoth, 0, false, kConv, kMenuOrIme, {kFront, false}},
+      {kBoth, 0, true, kMain, kPressSeenInThisWindow, kNoPress},   // the release taken
+      {kMin, 3, true, kConv, kPressSeenInThisWindow, kNoPress},    // swallowed at a peek
+      {kBoth, 3, true, kMain, kPressSeenInThisWindow, {1, true}},  // passed on at a peek
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.Name);
+    SCOPED_TRACE(testing::Message()
+                 << row.Class << " code " << row.Code << " released " << row.Released);
     const FilterVerdict verdict =
         FilterKeyEvent(row.Settings, row.Code, kEsc, row.Released, row.Class, row.Scene);
-    const EscapePress kept = RememberEscapePress(row.Settings, row.Code, row.Released,
-                                                 KindOfClass(row.Class), row.Scene, verdict);
-    EXPECT_EQ(kept.Window, row.Expected.Window);
-    EXPECT_EQ(kept.Armed, row.Expected.Armed);
+    EXPECT_EQ(RememberEscapePress(row.Settings, row.Code, row.Released, KindOfClass(row.Class),
+                                  row.Scene, verdict),
+              row.Expected);
   }
 }
 

@@ -111,72 +111,34 @@ TEST_F(KeyboardHookProcTest, AutoRepeatedPressesAreNoRelease) {
 // here, and nothing while a menu loop or a composition has the key. `other_` stands for a dialog
 // or a message box, which the press closed.
 TEST_F(KeyboardHookProcTest, ReleaseMinimizesOnlyAfterItsPressInTheSameWindow_NeverInAMenuOrIme) {
-  constexpr platform::LResult kPassed = 0x5A5A;
-  const platform::Window second = system_.AddWindow(kConversationWindowClass);
+  constexpr platform::LResult kPass = 0x5A5A;
   enum Taker { kFree, kMenu, kIme };  // who has the key besides the window: a menu loop, an IME
   struct Stroke {
     platform::Window Front;
     Taker TakenBy;
     platform::LResult Result;
   };
+  const platform::Window c = conversation_, c2 = system_.AddWindow(kConversationWindowClass);
+  const platform::Window m = main_, d = other_;
+  const PluginSettings kMin{1, 1, 0}, kBoth{1, 1, 1};
   const struct {
     const char* Name;
     PluginSettings Settings;
     Stroke Press, Release;
     bool Minimized;
   } rows[] = {
-      {"conversation", {1, 1, 0}, {conversation_, kFree, 1}, {conversation_, kFree, 1}, true},
-      {"main", {1, 1, 1}, {main_, kFree, kPassed}, {main_, kFree, kPassed}, true},
-      {"dialog closed over a conversation",
-       {1, 1, 0},
-       {other_, kFree, kPassed},
-       {conversation_, kFree, 1},
-       false},
-      {"dialog closed over the main window",
-       {1, 1, 1},
-       {other_, kFree, kPassed},
-       {main_, kFree, kPassed},
-       false},
-      {"pressed in another conversation",
-       {1, 1, 0},
-       {second, kFree, 1},
-       {conversation_, kFree, 1},
-       false},
-      {"main, its minimize off at the press",
-       {1, 1, 0},
-       {main_, kFree, kPassed},
-       {main_, kFree, kPassed},
-       false},
-      {"menu over a conversation",
-       {1, 1, 0},
-       {conversation_, kMenu, kPassed},
-       {conversation_, kMenu, kPassed},
-       false},
-      {"menu closed by the press",
-       {1, 1, 0},
-       {conversation_, kMenu, kPassed},
-       {conversation_, kFree, 1},
-       false},
-      {"menu over the main window",
-       {1, 1, 1},
-       {main_, kMenu, kPassed},
-       {main_, kFree, kPassed},
-       false},
-      {"composition",
-       {1, 1, 0},
-       {conversation_, kIme, kPassed},
-       {conversation_, kIme, kPassed},
-       false},
-      {"composition ended by the press",
-       {1, 1, 0},
-       {conversation_, kIme, kPassed},
-       {conversation_, kFree, 1},
-       false},
-      {"composition in the main window",
-       {1, 1, 1},
-       {main_, kIme, kPassed},
-       {main_, kIme, kPassed},
-       false},
+      {"conversation", kMin, {c, kFree, 1}, {c, kFree, 1}, true},
+      {"main", kBoth, {m, kFree, kPass}, {m, kFree, kPass}, true},
+      {"dialog closed over a conversation", kMin, {d, kFree, kPass}, {c, kFree, 1}, false},
+      {"dialog closed over the main window", kBoth, {d, kFree, kPass}, {m, kFree, kPass}, false},
+      {"pressed in another conversation", kMin, {c2, kFree, 1}, {c, kFree, 1}, false},
+      {"main, its minimize off at the press", kMin, {m, kFree, kPass}, {m, kFree, kPass}, false},
+      {"menu over a conversation", kMin, {c, kMenu, kPass}, {c, kMenu, kPass}, false},
+      {"menu closed by the press", kMin, {c, kMenu, kPass}, {c, kFree, 1}, false},
+      {"menu over the main window", kBoth, {m, kMenu, kPass}, {m, kFree, kPass}, false},
+      {"composition", kMin, {c, kIme, kPass}, {c, kIme, kPass}, false},
+      {"composition ended by the press", kMin, {c, kIme, kPass}, {c, kFree, 1}, false},
+      {"composition in the main window", kBoth, {m, kIme, kPass}, {m, kIme, kPass}, false},
   };
   const auto deliver = [this](const Stroke& stroke, platform::LParam flags) {
     system_.SetForeground(stroke.Front);
