@@ -145,8 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   system.NextHookResult = 0x5A5A;
   tovrel::LastEscapePress = tovrel::kNoPress;
   if (released) {
-    // The press this release pairs with, seen by the hook in the same window.
-    system.DeliverKey(0, wparam, static_cast<platform::LParam>(flags & ~(std::int64_t{1} << 31)));
+    // The press this release pairs with (not a repeat), seen by the hook in the same window.
+    system.DeliverKey(0, wparam, static_cast<platform::LParam>(flags & ~(std::int64_t{3} << 30)));
     system.NextHookCalls.clear();
     system.Messages.clear();
     system.ForegroundQueries = system.ClassNameQueries = 0;

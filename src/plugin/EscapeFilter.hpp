@@ -115,14 +115,18 @@ constexpr FilterVerdict FilterKeyEvent(const PluginSettings& settings, int code,
   return FilterKeyEvent(settings, code, key, released, foregroundClass, kPressSeenInThisWindow);
 }
 
-// What the hook remembers once a call for an Escape event that it filtered is done. A press (and
-// each auto-repeat of it) records the window in front and whether its release may minimize it.
-// The last call for a release forgets the press, so a second release pairs with nothing; a peek
-// that passes a release on keeps it for the call that takes the key.
+// What the hook remembers once a call for an Escape event that it filtered is done. A press
+// records the window in front and whether its release may minimize it; its auto-repeats
+// (`repeated`: bit 30 of the flags, the key was down already) keep what it left, wherever they
+// land, so a key held down while a dialog closes, or pressed before this thread had it, pairs
+// with nothing. The last call for a release forgets the press, so a second release pairs with
+// nothing; a peek that passes a release on keeps it for the call that takes the key.
 constexpr EscapePress RememberEscapePress(const PluginSettings& settings, int code, bool released,
-                                          WindowKind window, const EscapeScene& scene,
+                                          bool repeated, WindowKind window,
+                                          const EscapeScene& scene,
                                           const FilterVerdict& verdict) noexcept {
   if (released) return IsLastCallForEvent(code, verdict.Swallow) ? kNoPress : scene.LastPress;
+  if (repeated) return scene.LastPress;
   const bool mainWindowMinimizes =
       settings.ESCAction == MinimizeIMWindow && settings.MinimizeMsgrMainWin != 0;
   const bool armed =

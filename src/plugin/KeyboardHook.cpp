@@ -53,7 +53,8 @@ namespace {
   const EscapeScene scene{static_cast<std::uintptr_t>(foreground), LastEscapePress,
                           takenByMenuOrIme};
   const FilterVerdict verdict = FilterKeyEvent(settings, code, key, released, window, scene);
-  LastEscapePress = RememberEscapePress(settings, code, released, window, scene, verdict);
+  const bool repeated = (static_cast<std::uint32_t>(flags) & kKeyWasDownFlag) != 0;
+  LastEscapePress = RememberEscapePress(settings, code, released, repeated, window, scene, verdict);
   // Only the window whose class was tested is ever minimized.
   if (verdict.Minimize) {
     platform::SendWindowMessage(foreground, kWmSysCommand, kScMinimize, 0);

@@ -183,9 +183,13 @@ TEST(EscapeFilter, RemembersEachPressWithItsWindowAndForgetsItAtTheReleasesLastC
     std::string_view Class;
     EscapeScene Scene;
     EscapePress Expected;
+    bool Repeated = false;
   } rows[] = {
-      {{1, 0, 0}, 0, false, kConv, kPressInAnotherWindow, {kFront, true}},  // and auto-repeats
-      {kMin, 3, false, kConv, kNoPressSeen, {kFront, true}},                // a peek at it too
+      {{1, 0, 0}, 0, false, kConv, kPressInAnotherWindow, {kFront, true}},
+      {kMin, 3, false, kConv, kNoPressSeen, {kFront, true}},  // a peek at it too
+      // An auto-repeat keeps what the first press left, wherever it lands.
+      {kMin, 0, false, kConv, kNoPressSeen, kNoPress, true},
+      {kMin, 0, false, kConv, kPressInAnotherWindow, {kElsewhere, true}, true},
       {kBoth, 0, false, kMain, kNoPressSeen, {kFront, true}},
       {kMin, 0, false, kMain, kNoPressSeen, {kFront, false}},      // the main window's minimize off
       {kBoth, 0, false, "#32770", kNoPressSeen, {kFront, false}},  // a dialog
@@ -195,12 +199,12 @@ TEST(EscapeFilter, RemembersEachPressWithItsWindowAndForgetsItAtTheReleasesLastC
       {kBoth, 3, true, kMain, kPressSeenInThisWindow, {1, true}},  // passed on at a peek
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(testing::Message()
-                 << row.Class << " code " << row.Code << " released " << row.Released);
+    SCOPED_TRACE(testing::Message() << row.Class << " code " << row.Code << " released "
+                                    << row.Released << " repeated " << row.Repeated);
     const FilterVerdict verdict =
         FilterKeyEvent(row.Settings, row.Code, kEsc, row.Released, row.Class, row.Scene);
-    EXPECT_EQ(RememberEscapePress(row.Settings, row.Code, row.Released, KindOfClass(row.Class),
-                                  row.Scene, verdict),
+    EXPECT_EQ(RememberEscapePress(row.Settings, row.Code, row.Released, row.Repeated,
+                                  KindOfClass(row.Class), row.Scene, verdict),
               row.Expected);
   }
 }
@@ -219,7 +223,7 @@ LoopOutcome PeekThenTake(const PluginSettings& s, bool released, std::string_vie
     const int code = call < peeks ? kHcNoRemove : kHcAction;
     const EscapeScene scene{kFront, remembered, false};
     const FilterVerdict v = FilterKeyEvent(s, code, kEsc, released, cls, scene);
-    remembered = RememberEscapePress(s, code, released, KindOfClass(cls), scene, v);
+    remembered = RememberEscapePress(s, code, released, false, KindOfClass(cls), scene, v);
     outcome.Minimizes += v.Minimize ? 1 : 0;
     outcome.Removed = v.Swallow;
   }

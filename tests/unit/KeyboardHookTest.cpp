@@ -104,6 +104,15 @@ TEST_F(KeyboardHookProcTest, AutoRepeatedPressesAreNoRelease) {
     Deliver(kVkEscape, kRelease);
     EXPECT_EQ(system_.Messages.size(), 1u) << "the release does";
   }
+  // Held down while a dialog closed on the press: the repeats that reach the conversation window
+  // keep the pairing with the dialog's press, so the release minimizes nothing.
+  system_.Messages.clear();
+  system_.SetForeground(other_);
+  Deliver(kVkEscape, kPress);
+  system_.SetForeground(conversation_);
+  EXPECT_EQ(Deliver(kVkEscape, repeats[0]), kSwallowResult);
+  EXPECT_EQ(Deliver(kVkEscape, kRelease), kSwallowResult);
+  EXPECT_TRUE(system_.Messages.empty());
 }
 
 // One Escape, its press and its release each with a window in front and the thread's menu loop
