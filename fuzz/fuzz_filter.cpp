@@ -1,7 +1,8 @@
 // The Escape decision over any settings, hook code, key, keystroke flags and foreground class
 // name (any bytes, NULs included), checked against the decision table as written below. The
-// same event then goes through the hook callback on the fake system, which must carry out that
-// verdict: swallow or pass on unchanged, minimize the tested window or nothing.
+// same event then goes through the hook callback on the fake system, after the press of the same
+// key in the same window (for a release), which must carry out that verdict: swallow or pass on
+// unchanged, minimize the tested window or nothing.
 //
 // Input, front to back (fields past the end read as zero):
 //   3 bytes   the settings: EnablePlugin, ESCAction, MinimizeMsgrMainWin
@@ -142,6 +143,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       hasForeground ? system.AddWindow(className) : platform::Window::None;
   system.SetForeground(window);
   system.NextHookResult = 0x5A5A;
+  tovrel::LastEscapePress = tovrel::kNoPress;
+  if (released) {
+    // The press this release pairs with (not a repeat), seen by the hook in the same window.
+    system.DeliverKey(0, wparam, static_cast<platform::LParam>(flags & ~(std::int64_t{3} << 30)));
+    system.NextHookCalls.clear();
+    system.Messages.clear();
+    system.ForegroundQueries = system.ClassNameQueries = 0;
+    system.MenuLoopQueries = system.CompositionQueries = 0;
+  }
 
   const platform::LResult result = system.DeliverKey(code, wparam, lparam);
   if (expected.Swallow) {
@@ -164,8 +174,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(system.Messages.empty(), "no message without a minimize");
   }
   if (!consults) {
-    Require(system.ForegroundQueries == 0 && system.ClassNameQueries == 0,
-            "other events look at no window");
+    Require(system.ForegroundQueries == 0 && system.ClassNameQueries == 0 &&
+                system.MenuLoopQueries == 0 && system.CompositionQueries == 0,
+            "other events look at no window, menu loop or IME");
   }
 
   Require(tovrel::RemoveHook(), "the hook is removed");

@@ -1,6 +1,7 @@
 #include "KeyProbe.hpp"
 
 #include <algorithm>
+#include <thread>
 
 namespace tovrel::probe {
 
@@ -96,7 +97,8 @@ bool PumpUntil(Condition done, DWORD timeoutMs, Loop loop = Loop::Take) {
 struct Observer {
   WORD Key = 0;
   bool Released = false;
-  bool Seen = false;  // the event left the queue: taken, or swallowed at a peek
+  bool Seen = false;       // the event left the queue: taken, or swallowed at a peek
+  bool Swallowed = false;  // by a hook behind the observer, at the call that removed it
   int Peeks = 0;
   HHOOK Hook = nullptr;
 };
@@ -108,7 +110,10 @@ LRESULT CALLBACK ObserverProc(int code, WPARAM wp, LPARAM lp) {
       ((static_cast<DWORD>(lp) & 0x80000000u) != 0) == g_observer->Released) {
     if (code == HC_NOREMOVE) ++g_observer->Peeks;
     // Swallowed at a peek, the event is removed from the queue and never taken.
-    if (code == HC_ACTION || (code == HC_NOREMOVE && result != 0)) g_observer->Seen = true;
+    if (code == HC_ACTION || (code == HC_NOREMOVE && result != 0)) {
+      g_observer->Seen = true;
+      g_observer->Swallowed = result != 0;
+    }
   }
   return result;
 }
@@ -151,24 +156,36 @@ bool ProbeWindow::BringToFront() {
   return PumpUntil([this] { return GetForegroundWindow() == hwnd_ && GetFocus() == hwnd_; }, 10000);
 }
 
-bool SendKey(WORD vk, KeyStroke stroke, DWORD timeoutMs, Loop loop, int* peeks) {
-  Observer observer;
-  observer.Key = vk;
-  observer.Released = stroke == KeyStroke::Release;
-  observer.Hook = SetWindowsHookExA(WH_KEYBOARD, ObserverProc, nullptr, GetCurrentThreadId());
-  if (observer.Hook == nullptr) return false;
-  g_observer = &observer;
+namespace {
 
+bool Input(WORD vk, KeyStroke stroke) {
   INPUT input{};
   input.type = INPUT_KEYBOARD;
   input.ki.wVk = vk;
   input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(vk, 0));
   input.ki.dwFlags = stroke == KeyStroke::Release ? KEYEVENTF_KEYUP : 0;
-  const bool sent = SendInput(1, &input, sizeof input) == 1;
+  return SendInput(1, &input, sizeof input) == 1;
+}
+
+bool Observe(Observer& observer, WORD vk, KeyStroke stroke) {
+  observer.Key = vk;
+  observer.Released = stroke == KeyStroke::Release;
+  observer.Hook = SetWindowsHookExA(WH_KEYBOARD, ObserverProc, nullptr, GetCurrentThreadId());
+  g_observer = observer.Hook != nullptr ? &observer : nullptr;
+  return observer.Hook != nullptr;
+}
+
+}  // namespace
+
+bool SendKey(WORD vk, KeyStroke stroke, DWORD timeoutMs, Loop loop, int* peeks, bool* swallowed) {
+  Observer observer;
+  if (!Observe(observer, vk, stroke)) return false;
+  const bool sent = Input(vk, stroke);
   const bool seen = sent && PumpUntil([&] { return observer.Seen; }, timeoutMs, loop);
   // Whatever the event caused (a minimize, say) is dispatched before the caller looks.
   PumpOnce(loop);
   if (peeks != nullptr) *peeks += observer.Peeks;
+  if (swallowed != nullptr) *swallowed = observer.Swallowed;
 
   g_observer = nullptr;
   UnhookWindowsHookEx(observer.Hook);
@@ -185,6 +202,37 @@ EscapeOutcome SendEscape(ProbeWindow& window, Loop loop) {
   outcome.ReleaseDelivered = window.Log().Saw("up 27");
   outcome.MinimizedByRelease = !outcome.MinimizedByPress && window.Minimized();
   outcome.Completed = pressed && released;
+  return outcome;
+}
+
+ModalEscape EscapeEndingModal(ProbeWindow& back, const std::function<void()>& show,
+                              const std::function<bool()>& shown,
+                              const std::function<bool()>& closed, DWORD closeMs,
+                              const std::function<void()>& close) {
+  ModalEscape outcome{};
+  back.Log().Events.clear();
+  Observer observer;
+  if (!Observe(observer, VK_ESCAPE, KeyStroke::Release)) return outcome;
+  std::thread user([&] {
+    outcome.Shown = WaitFor(shown);
+    if (outcome.Shown && Input(VK_ESCAPE, KeyStroke::Press)) {
+      outcome.Closed = WaitFor(closed, closeMs);
+    }
+    if (!outcome.Closed) {
+      close();
+      WaitFor(closed);
+    }
+    outcome.BackInFront = WaitFor([&] { return GetForegroundWindow() == back.Handle(); });
+    Input(VK_ESCAPE, KeyStroke::Release);
+  });
+  show();
+  outcome.ReleaseSeen = PumpUntil([&] { return observer.Seen; }, 10000);
+  user.join();
+  PumpOnce();
+  g_observer = nullptr;
+  UnhookWindowsHookEx(observer.Hook);
+  outcome.ReleaseDelivered = back.Log().Saw("up 27");
+  outcome.Minimized = back.Minimized();
   return outcome;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,9 +81,10 @@ enum class Loop { Take, PeekThenTake };
 // Sends one key event with SendInput and pumps this thread's messages with `loop` until an
 // observer hook, installed in front of every other hook of the thread, has seen the event leave
 // the queue: taken, or swallowed at a peek. Returns false when that did not happen before the
-// deadline. `peeks`, if given, is increased by the hook calls that only peeked at the event.
+// deadline. `peeks`, if given, is increased by the hook calls that only peeked at the event;
+// `swallowed`, if given, tells whether a hook behind the observer swallowed it.
 bool SendKey(WORD vk, KeyStroke stroke, DWORD timeoutMs = 10000, Loop loop = Loop::Take,
-             int* peeks = nullptr);
+             int* peeks = nullptr, bool* swallowed = nullptr);
 
 // What happened to one Escape press and release in the foreground window.
 struct EscapeOutcome {
@@ -95,6 +97,26 @@ struct EscapeOutcome {
 };
 
 EscapeOutcome SendEscape(ProbeWindow& window, Loop loop = Loop::Take);
+
+// What one Escape did whose press ended a modal loop on this thread (a message box, a dialog, a
+// popup menu), with its release arriving once the activation had returned to `back`.
+struct ModalEscape {
+  bool Shown;             // the modal window came up
+  bool Closed;            // the press ended it before the deadline
+  bool BackInFront;       // `back` was the foreground window when the release was sent
+  bool ReleaseSeen;       // the thread retrieved the release in time
+  bool ReleaseDelivered;  // the release reached `back`
+  bool Minimized;         // `back` was minimized
+};
+
+// Runs `show` (the modal loop) on this thread while a second thread plays a user's quick Escape:
+// once `shown` holds, the press; once `closed` holds and `back` is in front again, the release.
+// A press that does not satisfy `closed` within `closeMs` is followed by `close`, which ends the
+// modal loop another way, and the release is sent all the same.
+ModalEscape EscapeEndingModal(ProbeWindow& back, const std::function<void()>& show,
+                              const std::function<bool()>& shown,
+                              const std::function<bool()>& closed, DWORD closeMs,
+                              const std::function<void()>& close);
 
 // "delivered" / "swallowed", and "minimized" where it was.
 std::string Describe(bool delivered, bool minimized);

@@ -25,6 +25,8 @@ inline constexpr std::uint32_t kVkEscape = 27;
 
 // Bit 31 of a keyboard hook's keystroke flags: set while the key is being released.
 inline constexpr std::uint32_t kKeyReleasedFlag = 0x80000000u;
+// Bit 30: the key was down before this event; set on every auto-repeated press.
+inline constexpr std::uint32_t kKeyWasDownFlag = 0x40000000u;
 
 // The minimize command: WM_SYSCOMMAND with SC_MINIMIZE and 0.
 inline constexpr std::uint32_t kWmSysCommand = 0x0112;

@@ -57,7 +57,8 @@ const HookPath kPaths[] = {
      .Flags = kRelease,
      .ForegroundClass = kConversationWindowClass,
      .Swallowed = true,
-     .Minimizes = true},
+     .Minimizes = true,
+     .AfterPress = true},
 };
 
 void Require(bool holds, const char* path, const char* what) {
@@ -93,6 +94,7 @@ HookScene::HookScene(const HookPath& path, std::size_t events) : path_(path) {
   PassThroughHandle = HookRecView->HookHandle;
   const platform::Window window = system.AddWindow(path.ForegroundClass);
   system.SetForeground(window);
+  press_ = EscapePress{static_cast<std::uintptr_t>(window), true};
 
   const platform::LResult result = Deliver();
   Require(result == (path.Swallowed ? kSwallowResult : kNextHookResult), path.Id,

@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "platform/platform.hpp"
+#include "plugin/EscapeFilter.hpp"
+#include "plugin/ModuleState.hpp"
 #include "uPreferences.hpp"
 
 namespace tovrel::bench {
@@ -19,8 +21,9 @@ struct HookPath {
   platform::WParam Key;
   platform::LParam Flags;
   const char* ForegroundClass;
-  bool Swallowed = false;  // answered 1 instead of passed on
-  bool Minimizes = false;  // sends the foreground window the minimize command
+  bool Swallowed = false;   // answered 1 instead of passed on
+  bool Minimizes = false;   // sends the foreground window the minimize command
+  bool AfterPress = false;  // a release whose press the hook saw in the same window
 };
 
 // The floor first, then the hook callback's paths.
@@ -39,7 +42,11 @@ class HookScene {
   HookScene(const HookScene&) = delete;
   HookScene& operator=(const HookScene&) = delete;
 
-  platform::LResult Deliver() const noexcept { return path_.Proc(kCode, path_.Key, path_.Flags); }
+  // A path after a press remembers that press again first: a store, timed with the callback.
+  platform::LResult Deliver() const noexcept {
+    if (path_.AfterPress) LastEscapePress = press_;
+    return path_.Proc(kCode, path_.Key, path_.Flags);
+  }
   // Forgets what the fake recorded, keeping the room: for loops longer than `events`.
   static void ForgetRecords() noexcept;
 
@@ -48,6 +55,7 @@ class HookScene {
 
  private:
   const HookPath& path_;
+  EscapePress press_ = kNoPress;
 };
 
 }  // namespace tovrel::bench

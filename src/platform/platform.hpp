@@ -87,6 +87,17 @@ Window ForegroundWindow() noexcept;
 int WindowClassName(Window window, char* buffer, int size) noexcept;
 LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
                           LParam lparam) noexcept;
+// Whether the calling thread is in a menu loop (a menu bar, a popup menu or the system menu being
+// tracked): GetGUIThreadInfo reports GUI_INMENUMODE, GUI_POPUPMENUMODE or GUI_SYSTEMMENUMODE.
+// Windows sets GUI_INMENUMODE from the loop's start, before any popup shows, and Wine does too
+// (without GUI_POPUPMENUMODE). The function is looked up in the loaded user32 at the call, so the
+// module imports nothing new for it; false where it is missing.
+bool ThreadInMenuLoop() noexcept;
+// Whether the focus window of the calling thread has an IME composition in progress:
+// ImmGetContext, ImmGetCompositionStringW with GCS_COMPSTR above 0, ImmReleaseContext. imm32's
+// functions are looked up at the call, and only when imm32.dll is loaded in the process already
+// (a process without it has no IME); nothing is loaded and nothing is imported for them.
+bool FocusComposing() noexcept;
 // The work area (the monitor less the taskbar and docked bars) of the monitor that holds the
 // largest part of `window`; of the primary monitor when `window` is None or on no monitor.
 // MonitorFromWindow and GetMonitorInfoA; when the monitor cannot be asked, the whole primary

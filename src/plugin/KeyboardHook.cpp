@@ -35,18 +35,26 @@ ClassName GetWindowClassName(platform::Window window) noexcept {
 
 namespace {
 
-// An Escape event the filter applies to: the foreground window's class decides, and the verdict
-// is carried out. Kept out of line, so that every other keystroke passes through the callback
-// without a stack frame.
+// An Escape event the filter applies to: the foreground window's class, the press this hook
+// remembers and any menu loop or composition decide, and the verdict is carried out. Kept out of
+// line, so that every other keystroke passes through the callback without a stack frame.
 [[gnu::noinline]] platform::LResult FilterEscapeEvent(const PluginSettings& settings, int code,
                                                       platform::WParam key,
                                                       platform::LParam flags) noexcept {
   const platform::Window foreground = platform::ForegroundWindow();
   const ClassName name = GetWindowClassName(foreground);
+  const WindowKind window =
+      KindOfClass(std::string_view(name.Text, static_cast<std::size_t>(name.Length)));
   const bool released = (static_cast<std::uint32_t>(flags) & kKeyReleasedFlag) != 0;
-  const FilterVerdict verdict =
-      FilterKeyEvent(settings, code, key, released,
-                     std::string_view(name.Text, static_cast<std::size_t>(name.Length)));
+  // The thread's menu loop and its focus window's IME are asked about only where the key could be
+  // swallowed or minimize: elsewhere it is passed on whatever they say.
+  const bool takenByMenuOrIme =
+      window != WindowKind::Other && (platform::ThreadInMenuLoop() || platform::FocusComposing());
+  const EscapeScene scene{static_cast<std::uintptr_t>(foreground), LastEscapePress,
+                          takenByMenuOrIme};
+  const FilterVerdict verdict = FilterKeyEvent(settings, code, key, released, window, scene);
+  const bool repeated = (static_cast<std::uint32_t>(flags) & kKeyWasDownFlag) != 0;
+  LastEscapePress = RememberEscapePress(settings, code, released, repeated, window, scene, verdict);
   // Only the window whose class was tested is ever minimized.
   if (verdict.Minimize) {
     platform::SendWindowMessage(foreground, kWmSysCommand, kScMinimize, 0);

@@ -37,6 +37,7 @@ bool PluginInitialize(const char* userId) noexcept {
   // then those of an empty one.
   if (userId == nullptr || !FromAnsi(userId, UserKey)) UserKey.Clear();
   LoadSettings(UserKey, ModuleSettings);
+  LastEscapePress = kNoPress;
   InstallHook();
   return true;
 }

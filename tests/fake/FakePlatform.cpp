@@ -52,6 +52,11 @@ const std::string* FakeSystem::ClassOf(platform::Window window) const {
   return it == windows_.end() ? nullptr : &it->second;
 }
 
+bool FakeSystem::FocusComposing() const {
+  auto it = Compositions.find(Focus);
+  return ImeLoaded && it != Compositions.end() && it->second > 0;
+}
+
 platform::ScreenRect FakeSystem::WorkAreaOf(platform::Window window) const {
   const platform::ScreenRect primary =
       Monitors.empty() ? platform::ScreenRect{} : Monitors[0].WorkArea;
@@ -262,6 +267,18 @@ LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
                           LParam lparam) noexcept {
   FakeSystem::Get().ReceiveMessage({window, message, wparam, lparam});
   return 0;
+}
+
+bool ThreadInMenuLoop() noexcept {
+  FakeSystem& system = FakeSystem::Get();
+  ++system.MenuLoopQueries;
+  return system.InMenuLoop;
+}
+
+bool FocusComposing() noexcept {
+  FakeSystem& system = FakeSystem::Get();
+  ++system.CompositionQueries;
+  return system.FocusComposing();
 }
 
 ScreenRect MonitorWorkArea(Window window) noexcept {

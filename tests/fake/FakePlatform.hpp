@@ -101,6 +101,16 @@ class FakeSystem {
   int ClassNameQueries = 0;
   std::vector<SentMessage> Messages;
 
+  // --- menu loops and IMEs ---
+  bool InMenuLoop = false;  // a menu bar, popup or system menu of the thread is being tracked
+  platform::Window Focus = platform::Window::None;  // the thread's focus window
+  bool ImeLoaded = true;                            // imm32.dll is loaded in the process
+  // The length of each window's IME composition string; a window not listed composes nothing.
+  std::map<platform::Window, int> Compositions;
+  int MenuLoopQueries = 0;
+  int CompositionQueries = 0;
+  bool FocusComposing() const;
+
   // --- monitors ---
   struct Monitor {
     platform::ScreenRect Bounds;

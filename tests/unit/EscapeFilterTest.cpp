@@ -19,7 +19,20 @@ struct Row {
   bool Released;
   std::string_view Class;
   FilterVerdict Expected;
+  // The window in front, the press the hook remembers, a menu loop or composition.
+  EscapeScene Scene = kPressSeenInThisWindow;
 };
+
+constexpr std::uintptr_t kFront = 1;
+constexpr std::uintptr_t kElsewhere = 2;
+constexpr EscapeScene kNoPressSeen{kFront, kNoPress, false};
+constexpr EscapeScene kPressInAnotherWindow{kFront, {kElsewhere, true}, false};
+constexpr EscapeScene kPressArmedNothing{kFront, {kFront, false}, false};
+constexpr EscapeScene kMenuOrIme{kFront, {kFront, true}, true};
+constexpr PluginSettings kMin{1, MinimizeIMWindow, 0};
+constexpr PluginSettings kBoth{1, MinimizeIMWindow, 1};
+constexpr std::string_view kConv = kConversationWindowClass;
+constexpr std::string_view kMain = kMainWindowClass;
 
 constexpr FilterVerdict kSwallow{true, false};
 constexpr FilterVerdict kSwallowAndMinimize{true, true};
@@ -128,6 +141,17 @@ constexpr Row kRows[] = {
      "IMWindowClass",
      kSwallow},
     {"KeyWithHighBitsSet_IsNotEscape", {1, 1, 1}, 0, kEsc | 0x100, true, "IMWindowClass", kPassOn},
+    // A release minimizes only after its press was seen here, with the same window in front, and
+    // armed; without one it is still swallowed in a conversation window and passed on elsewhere.
+    {"Conversation_ReleaseWithoutPress", kMin, 0, kEsc, true, kConv, kSwallow, kNoPressSeen},
+    {"Conversation_PressInAnother", kMin, 0, kEsc, true, kConv, kSwallow, kPressInAnotherWindow},
+    {"Conversation_PressArmedNothing", kMin, 0, kEsc, true, kConv, kSwallow, kPressArmedNothing},
+    {"Main_ReleaseWithoutPress", kBoth, 0, kEsc, true, kMain, kPassOn, kNoPressSeen},
+    {"Main_PressInAnother", kBoth, 0, kEsc, true, kMain, kPassOn, kPressInAnotherWindow},
+    // A menu loop or an IME composition takes the key: passed on, nothing minimized.
+    {"Conversation_MenuOrIme_Press", kMin, 0, kEsc, false, kConv, kPassOn, kMenuOrIme},
+    {"Conversation_MenuOrIme_Release", kMin, 0, kEsc, true, kConv, kPassOn, kMenuOrIme},
+    {"Main_MenuOrIme_Release", kBoth, 0, kEsc, true, kMain, kPassOn, kMenuOrIme},
 };
 
 class EscapeFilterTable : public testing::TestWithParam<Row> {};
@@ -135,7 +159,7 @@ class EscapeFilterTable : public testing::TestWithParam<Row> {};
 TEST_P(EscapeFilterTable, DecidesAsTheTableSays) {
   const Row& row = GetParam();
   const FilterVerdict verdict =
-      FilterKeyEvent(row.Settings, row.Code, row.Key, row.Released, row.Class);
+      FilterKeyEvent(row.Settings, row.Code, row.Key, row.Released, row.Class, row.Scene);
   EXPECT_EQ(verdict.Swallow, row.Expected.Swallow);
   EXPECT_EQ(verdict.Minimize, row.Expected.Minimize);
 }
@@ -150,18 +174,56 @@ TEST(EscapeFilter, ConsultsTheWindowOnlyForEnabledEscapeWithNonNegativeCode) {
   EXPECT_FALSE(ConsultsForegroundWindow({1, 1, 1}, 0, 'A'));
 }
 
+// What a press leaves for its release, and what the release's last call leaves: nothing.
+TEST(EscapeFilter, RemembersEachPressWithItsWindowAndForgetsItAtTheReleasesLastCall) {
+  const struct {
+    PluginSettings Settings;
+    int Code;
+    bool Released;
+    std::string_view Class;
+    EscapeScene Scene;
+    EscapePress Expected;
+    bool Repeated = false;
+  } rows[] = {
+      {{1, 0, 0}, 0, false, kConv, kPressInAnotherWindow, {kFront, true}},
+      {kMin, 3, false, kConv, kNoPressSeen, {kFront, true}},  // a peek at it too
+      // An auto-repeat keeps what the first press left, wherever it lands.
+      {kMin, 0, false, kConv, kNoPressSeen, kNoPress, true},
+      {kMin, 0, false, kConv, kPressInAnotherWindow, {kElsewhere, true}, true},
+      {kBoth, 0, false, kMain, kNoPressSeen, {kFront, true}},
+      {kMin, 0, false, kMain, kNoPressSeen, {kFront, false}},      // the main window's minimize off
+      {kBoth, 0, false, "#32770", kNoPressSeen, {kFront, false}},  // a dialog
+      {kBoth, 0, false, kConv, kMenuOrIme, {kFront, false}},
+      {kBoth, 0, true, kMain, kPressSeenInThisWindow, kNoPress},   // the release taken
+      {kMin, 3, true, kConv, kPressSeenInThisWindow, kNoPress},    // swallowed at a peek
+      {kBoth, 3, true, kMain, kPressSeenInThisWindow, {1, true}},  // passed on at a peek
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.Class << " code " << row.Code << " released "
+                                    << row.Released << " repeated " << row.Repeated);
+    const FilterVerdict verdict =
+        FilterKeyEvent(row.Settings, row.Code, kEsc, row.Released, row.Class, row.Scene);
+    EXPECT_EQ(RememberEscapePress(row.Settings, row.Code, row.Released, row.Repeated,
+                                  KindOfClass(row.Class), row.Scene, verdict),
+              row.Expected);
+  }
+}
+
 // What one key event comes to in a thread that peeks at it (HC_NOREMOVE) `peeks` times before it
 // takes it (HC_ACTION): the hook is called again only while it passes the key on, since a
-// swallowed key leaves the queue.
+// swallowed key leaves the queue. Each call sees the press the calls before it left.
 struct LoopOutcome {
   bool Removed;   // swallowed at some call
   int Minimizes;  // minimize commands sent
 };
-LoopOutcome PeekThenTake(const PluginSettings& s, bool released, std::string_view cls, int peeks) {
+LoopOutcome PeekThenTake(const PluginSettings& s, bool released, std::string_view cls, int peeks,
+                         EscapePress& remembered) {
   LoopOutcome outcome{false, 0};
   for (int call = 0; call <= peeks && !outcome.Removed; ++call) {
     const int code = call < peeks ? kHcNoRemove : kHcAction;
-    const FilterVerdict v = FilterKeyEvent(s, code, kEsc, released, cls);
+    const EscapeScene scene{kFront, remembered, false};
+    const FilterVerdict v = FilterKeyEvent(s, code, kEsc, released, cls, scene);
+    remembered = RememberEscapePress(s, code, released, false, KindOfClass(cls), scene, v);
     outcome.Minimizes += v.Minimize ? 1 : 0;
     outcome.Removed = v.Swallow;
   }
@@ -169,7 +231,8 @@ LoopOutcome PeekThenTake(const PluginSettings& s, bool released, std::string_vie
 }
 
 // Whatever the number of peeks, the event is swallowed exactly when a taken-only event is, and
-// minimized as often as a taken-only event is: at most once.
+// minimized as often as a taken-only event is: at most once. A release comes after its press,
+// which went through the same loop, and a second release after it minimizes nothing.
 TEST(EscapeFilter, PeekingBeforeTakingMinimizesAsOftenAsTakingAlone) {
   const PluginSettings settings[] = {{0, 1, 1}, {1, 0, 0}, {1, 0, 1},
                                      {1, 1, 0}, {1, 1, 1}, {1, 2, 1}};
@@ -183,10 +246,16 @@ TEST(EscapeFilter, PeekingBeforeTakingMinimizesAsOftenAsTakingAlone) {
           SCOPED_TRACE(testing::Message() << classes[c] << " released " << released << " peeks "
                                           << peeks << " settings " << int{s.EnablePlugin} << ","
                                           << int{s.ESCAction} << "," << int{s.MinimizeMsgrMainWin});
-          const LoopOutcome outcome = PeekThenTake(s, released, classes[c], peeks);
+          EscapePress remembered = kNoPress;
+          if (released) PeekThenTake(s, false, classes[c], peeks, remembered);
+          const LoopOutcome outcome = PeekThenTake(s, released, classes[c], peeks, remembered);
           EXPECT_EQ(outcome.Removed, taken.Swallow);
           EXPECT_EQ(outcome.Minimizes, taken.Minimize ? 1 : 0);
           minimizedIn[c] += outcome.Minimizes;
+          if (released) {
+            EXPECT_EQ(PeekThenTake(s, true, classes[c], peeks, remembered).Minimizes, 0)
+                << "a second release has no press";
+          }
         }
       }
     }

@@ -133,8 +133,8 @@ class FaultInjectionTest : public PluginTest {
     };
   }
 
-  // Start, Initialize, an Escape release, Configure, Uninitialize, unload. Allocates nothing of
-  // its own while it runs.
+  // Start, Initialize, an Escape press and its release, Configure, Uninitialize, unload. Allocates
+  // nothing of its own while it runs.
   Outcome Run() {
     Outcome got;
     ModuleStart(kModule);
@@ -143,6 +143,7 @@ class FaultInjectionTest : public PluginTest {
     got.RecordMapped = static_cast<bool>(HookRecView);
     got.Hooked = !system_.Hooks.empty();
     got.HeldBetween += system_.Registry.OpenKeys() + system_.OpenForms;
+    system_.DeliverKey(0, kVkEscape, 0);
     got.KeyResult =
         system_.DeliverKey(0, kVkEscape, static_cast<platform::LParam>(kKeyReleasedFlag));
     PluginConfigure();

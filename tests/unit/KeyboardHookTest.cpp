@@ -75,6 +75,7 @@ TEST_F(KeyboardHookProcTest, MinimizesTheTestedWindowThoughTheForegroundChangesM
     ModuleSettings = row.Settings;
     system_.SetForeground(row.Tested);
     system_.Messages.clear();
+    Deliver(kVkEscape, kPress);
     system_.ActivateAfterNextQuery(row.ActivatedMeanwhile);
     Deliver(kVkEscape, kRelease);
     ASSERT_EQ(system_.Messages.size(), 1u);
@@ -103,6 +104,79 @@ TEST_F(KeyboardHookProcTest, AutoRepeatedPressesAreNoRelease) {
     Deliver(kVkEscape, kRelease);
     EXPECT_EQ(system_.Messages.size(), 1u) << "the release does";
   }
+  // Held down while a dialog closed on the press: the repeats that reach the conversation window
+  // keep the pairing with the dialog's press, so the release minimizes nothing.
+  system_.Messages.clear();
+  system_.SetForeground(other_);
+  Deliver(kVkEscape, kPress);
+  system_.SetForeground(conversation_);
+  EXPECT_EQ(Deliver(kVkEscape, repeats[0]), kSwallowResult);
+  EXPECT_EQ(Deliver(kVkEscape, kRelease), kSwallowResult);
+  EXPECT_TRUE(system_.Messages.empty());
+}
+
+// One Escape, its press and its release each with a window in front and the thread's menu loop
+// and IME as they were at that moment: a release minimizes only the window its press was seen in
+// here, and nothing while a menu loop or a composition has the key. `other_` stands for a dialog
+// or a message box, which the press closed.
+TEST_F(KeyboardHookProcTest, ReleaseMinimizesOnlyAfterItsPressInTheSameWindow_NeverInAMenuOrIme) {
+  constexpr platform::LResult kPass = 0x5A5A;
+  enum Taker { kFree, kMenu, kIme };  // who has the key besides the window: a menu loop, an IME
+  struct Stroke {
+    platform::Window Front;
+    Taker TakenBy;
+    platform::LResult Result;
+  };
+  const platform::Window c = conversation_, c2 = system_.AddWindow(kConversationWindowClass);
+  const platform::Window m = main_, d = other_;
+  const PluginSettings kMin{1, 1, 0}, kBoth{1, 1, 1};
+  const struct {
+    const char* Name;
+    PluginSettings Settings;
+    Stroke Press, Release;
+    bool Minimized;
+  } rows[] = {
+      {"conversation", kMin, {c, kFree, 1}, {c, kFree, 1}, true},
+      {"main", kBoth, {m, kFree, kPass}, {m, kFree, kPass}, true},
+      {"dialog closed over a conversation", kMin, {d, kFree, kPass}, {c, kFree, 1}, false},
+      {"dialog closed over the main window", kBoth, {d, kFree, kPass}, {m, kFree, kPass}, false},
+      {"pressed in another conversation", kMin, {c2, kFree, 1}, {c, kFree, 1}, false},
+      {"main, its minimize off at the press", kMin, {m, kFree, kPass}, {m, kFree, kPass}, false},
+      {"menu over a conversation", kMin, {c, kMenu, kPass}, {c, kMenu, kPass}, false},
+      {"menu closed by the press", kMin, {c, kMenu, kPass}, {c, kFree, 1}, false},
+      {"menu over the main window", kBoth, {m, kMenu, kPass}, {m, kFree, kPass}, false},
+      {"composition", kMin, {c, kIme, kPass}, {c, kIme, kPass}, false},
+      {"composition ended by the press", kMin, {c, kIme, kPass}, {c, kFree, 1}, false},
+      {"composition in the main window", kBoth, {m, kIme, kPass}, {m, kIme, kPass}, false},
+  };
+  const auto deliver = [this](const Stroke& stroke, platform::LParam flags) {
+    system_.SetForeground(stroke.Front);
+    system_.InMenuLoop = stroke.TakenBy == kMenu;
+    system_.Focus = stroke.Front;
+    system_.Compositions.clear();
+    if (stroke.TakenBy == kIme) system_.Compositions[stroke.Front] = 6;
+    EXPECT_EQ(Deliver(kVkEscape, flags), stroke.Result);
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    ModuleSettings = row.Settings;
+    system_.Messages.clear();
+    deliver(row.Press, kPress);
+    deliver(row.Release, kRelease);
+    ASSERT_EQ(system_.Messages.size(), row.Minimized ? 1u : 0u);
+    if (row.Minimized) {
+      EXPECT_EQ(system_.Messages[0].Target, row.Release.Front);
+    }
+    deliver(row.Release, kRelease);
+    EXPECT_EQ(system_.Messages.size(), row.Minimized ? 1u : 0u) << "a second release, no press";
+  }
+  // A process without imm32 loaded has no IME: its focus window composes nothing.
+  ModuleSettings = {1, MinimizeIMWindow, 0};
+  system_.ImeLoaded = false;
+  system_.Messages.clear();
+  deliver({conversation_, kIme, 1}, kPress);
+  deliver({conversation_, kIme, 1}, kRelease);
+  EXPECT_EQ(system_.Messages.size(), 1u);
 }
 
 TEST_F(KeyboardHookProcTest, MainWindowIsMinimizedOnReleaseAndStillGetsTheKey) {
@@ -174,6 +248,8 @@ TEST_F(KeyboardHookProcTest, PassesOnWithTheRecordsHandleAndUnchangedArguments) 
     EXPECT_EQ(system_.NextHookCalls[i].Flags, expected[i].Flags);
   }
   EXPECT_TRUE(system_.Messages.empty());
+  EXPECT_EQ(system_.MenuLoopQueries + system_.CompositionQueries, 0)
+      << "no menu loop or IME is asked about where Escape is passed on anyway";
 }
 
 TEST_F(KeyboardHookProcTest, QueriesNoWindowWhileDisabledOrForOtherKeys) {
@@ -188,16 +264,19 @@ TEST_F(KeyboardHookProcTest, QueriesNoWindowWhileDisabledOrForOtherKeys) {
 
   EXPECT_EQ(system_.ForegroundQueries, 0);
   EXPECT_EQ(system_.ClassNameQueries, 0);
+  EXPECT_EQ(system_.MenuLoopQueries + system_.CompositionQueries, 0);
   EXPECT_TRUE(system_.Messages.empty());
 }
 
 TEST_F(KeyboardHookProcTest, FollowsTheModuleSettingsAtTheNextEvent) {
   system_.SetForeground(conversation_);
   ModuleSettings = {1, DoNothing, 0};
+  EXPECT_EQ(Deliver(kVkEscape, kPress), kSwallowResult);
   EXPECT_EQ(Deliver(kVkEscape, kRelease), kSwallowResult);
   EXPECT_TRUE(system_.Messages.empty());
 
   ModuleSettings.ESCAction = MinimizeIMWindow;
+  EXPECT_EQ(Deliver(kVkEscape, kPress), kSwallowResult);
   EXPECT_EQ(Deliver(kVkEscape, kRelease), kSwallowResult);
   EXPECT_EQ(system_.Messages.size(), 1u);
 }

@@ -18,9 +18,11 @@ struct ModuleLoad {
   PluginSettings Settings{0, 0, 0};
   platform::Mapping Mapping = platform::Mapping::None;
   HookRec* View = nullptr;
+  EscapePress LastPress = kNoPress;
 
   void Enter() const {
     ModuleSettings = Settings;
+    LastEscapePress = LastPress;
     static_cast<void>(HookRecMapping.Release());
     static_cast<void>(HookRecView.Release());
     HookRecMapping.Reset(Mapping);
@@ -28,6 +30,7 @@ struct ModuleLoad {
   }
   void Leave() {
     Settings = ModuleSettings;
+    LastPress = LastEscapePress;
     Mapping = HookRecMapping.Release();
     View = HookRecView.Release();
   }

@@ -139,6 +139,7 @@ TEST_F(LifeCycleTest, UnloadedAndLoadedAgain_TheNewLoadWorksAsTheFirst) {
     EXPECT_STREQ(name, "Tovrel plugin");
     EXPECT_TRUE(PluginInitialize("carol"));
     system_.Messages.clear();
+    EXPECT_EQ(system_.DeliverKey(0, kVkEscape, 0), kSwallowResult);
     EXPECT_EQ(system_.DeliverKey(0, kVkEscape, static_cast<platform::LParam>(kKeyReleasedFlag)),
               kSwallowResult);
     ASSERT_EQ(system_.Messages.size(), 1u);

@@ -1,6 +1,8 @@
 // The platform layer over the real Windows API. The only code that includes <windows.h>.
 #include <windows.h>
 
+#include <imm.h>
+
 #include <type_traits>
 
 #include "platform/platform.hpp"
@@ -77,6 +79,48 @@ int WindowClassName(Window window, char* buffer, int size) noexcept {
 LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
                           LParam lparam) noexcept {
   return ::SendMessageA(As<HWND>(window), message, wparam, lparam);
+}
+
+namespace {
+
+// A function of a DLL that the process has loaded already (GetModuleHandleA), by name; null when
+// it lacks it. Nothing is loaded, and the module imports nothing for it.
+template <typename Function>
+Function Lookup(HMODULE loaded, const char* name) noexcept {
+  // Through the one function type that converts to every other without a warning.
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(loaded, name)));
+}
+
+}  // namespace
+
+bool ThreadInMenuLoop() noexcept {
+  constexpr DWORD kMenuModes = GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE;
+  // user32 is loaded: the module imports from it.
+  const auto getInfo =
+      Lookup<decltype(&::GetGUIThreadInfo)>(::GetModuleHandleA("user32.dll"), "GetGUIThreadInfo");
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  return getInfo != nullptr && getInfo(::GetCurrentThreadId(), &info) &&
+         (info.flags & kMenuModes) != 0;
+}
+
+bool FocusComposing() noexcept {
+  const HMODULE imm = ::GetModuleHandleA("imm32.dll");
+  if (imm == nullptr) return false;
+  const auto getContext = Lookup<decltype(&::ImmGetContext)>(imm, "ImmGetContext");
+  const auto getString =
+      Lookup<decltype(&::ImmGetCompositionStringW)>(imm, "ImmGetCompositionStringW");
+  const auto releaseContext = Lookup<decltype(&::ImmReleaseContext)>(imm, "ImmReleaseContext");
+  const HWND focus = ::GetFocus();
+  if (getContext == nullptr || getString == nullptr || releaseContext == nullptr ||
+      focus == nullptr) {
+    return false;
+  }
+  const HIMC context = getContext(focus);
+  if (context == nullptr) return false;
+  const LONG length = getString(context, GCS_COMPSTR, nullptr, 0);
+  releaseContext(focus, context);
+  return length > 0;
 }
 
 ScreenRect MonitorWorkArea(Window window) noexcept {
