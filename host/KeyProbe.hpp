@@ -51,7 +51,7 @@ inline DWORD OnThisMachine(DWORD ms) {
   static const double factor = [] {
     char text[32] = {};
     const DWORD length = GetEnvironmentVariableA("TOVREL_WINE_SPEED_FACTOR", text, sizeof text);
-    const double value = length > 0 && length < sizeof text ? std::atof(text) : 1.0;
+    const double value = length > 0 && length < sizeof text ? std::strtod(text, nullptr) : 1.0;
     return value >= 1.0 && value <= 1000.0 ? value : 1.0;
   }();
   return static_cast<DWORD>(ms * factor);
