@@ -93,7 +93,7 @@ tovrel_prepare_prefix() {
   (
     flock 8
     if [ -f "$prefix/.tovrel-ready" ]; then
-      [ -f "$prefix/.tovrel-crash-report" ] || tovrel_no_crash_dialog "$prefix"
+      [ -f "$prefix/.tovrel-no-crash-dialog" ] || tovrel_no_crash_dialog "$prefix"
       exit 0
     fi
     if [ -e "$prefix" ] && [ ! -f "$prefix/.tovrel-creating" ] &&
@@ -109,13 +109,18 @@ tovrel_prepare_prefix() {
       echo "tovrel: creating the Wine prefix $prefix as a copy of $template" >&2
       mkdir -p "$prefix"
       touch "$prefix/.tovrel-creating"
-      # Under the template's run lock: no run changes it meanwhile. Its measurements and its
-      # server's files stay its own.
+      # Under the template's run lock: no run starts on it meanwhile. Its owner first waits for
+      # its server to end, which writes the registry; another user copies it as it is (Wine
+      # replaces a registry file whole, so a copy has the old one or the new one). Its
+      # measurements and its server's files stay its own.
       (
         flock 9
+        if [ -O "$template" ]; then WINEPREFIX="$template" "$TOVREL_WINESERVER" -w; fi
         tar -C "$template" --exclude='./.tovrel-machine-*' --exclude=./.tovrel-creating \
-          --exclude=./wineserver -cf - . | tar -C "$prefix" --no-same-owner -xf -
-      ) 9<"$template.run.lock" || exit 1
+          --exclude=./wineserver --warning=no-file-changed -cf - . && exit 0
+        # Exit status 1: a file changed while it was read.
+        [ $? -eq 1 ]
+      ) 9<"$template.run.lock" | tar -C "$prefix" --no-same-owner -xf - || exit 1
       rm -f "$prefix/.tovrel-creating"
       exit 0
     fi
@@ -141,17 +146,16 @@ tovrel_prepare_prefix() {
 }
 
 # A program that crashes ends at once, with Wine's backtrace in its output, instead of waiting for
-# a click on the crash dialog on a display nobody sees. The backtrace of a 32-bit program comes
-# from the 64-bit debugger, which follows it as well: no second 32-bit start, which costs about a
-# minute where 32-bit code is emulated. (Prefixes made before these settings get them on their
-# next use.)
+# a click on the crash dialog on a display nobody sees. (Prefixes made before this setting get it
+# on their next use.) Where 32-bit code is emulated, the backtrace costs a start of the 32-bit
+# debugger, about a minute; the project's test programs end at once there themselves
+# (tests/win32/CrashReport.hpp). The 64-bit debugger cannot follow an emulated program: the
+# program's exit code then reads 0.
 tovrel_no_crash_dialog() (
   tovrel_wine_env "$1"
   "$TOVREL_WINE64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
     >/dev/null 2>&1 &&
-    "$TOVREL_WINE64" reg add 'HKLM\Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion\AeDebug' \
-      /v Debugger /d 'C:\windows\sysnative\winedbg.exe --auto %ld %ld' /f >/dev/null 2>&1 &&
-    "$TOVREL_WINESERVER" -w && touch "$1/.tovrel-crash-report"
+    "$TOVREL_WINESERVER" -w && touch "$1/.tovrel-no-crash-dialog"
 )
 
 # Set-up needs root; nothing else does. A command started as root in a checkout that an ordinary

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "CrashReport.hpp"
+
 namespace {
 
 // One round of what a Wine test does most: a window made, sent messages and destroyed; text
@@ -67,6 +69,7 @@ int Work() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tovrel::probe::EndAtOnceOnCrashWhereEmulated();
   if (argc == 2 && std::strcmp(argv[1], "work") == 0) return Work();
   if (argc == 2 && std::strcmp(argv[1], "crash") == 0) {
     std::puts("crashing");

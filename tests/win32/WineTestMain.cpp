@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "CrashReport.hpp"
+
 namespace {
 
 class ConsoleOnlyPrinter : public testing::TestEventListener {
@@ -53,6 +55,7 @@ class ConsoleOnlyPrinter : public testing::TestEventListener {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tovrel::probe::EndAtOnceOnCrashWhereEmulated();
   testing::InitGoogleTest(&argc, argv);
   testing::TestEventListeners& listeners = testing::UnitTest::GetInstance()->listeners();
   listeners.Append(new ConsoleOnlyPrinter(listeners.Release(listeners.default_result_printer())));
