@@ -149,7 +149,7 @@ tovrel_prepare_prefix() {
 # a click on the crash dialog on a display nobody sees. (Prefixes made before this setting get it
 # on their next use.) Where 32-bit code is emulated, the backtrace costs a start of the 32-bit
 # debugger, about a minute; the project's test programs end at once there themselves
-# (tests/win32/CrashReport.hpp). The 64-bit debugger cannot follow an emulated program: the
+# (host/CrashReport.hpp). The 64-bit debugger cannot follow an emulated program: the
 # program's exit code then reads 0.
 tovrel_no_crash_dialog() (
   tovrel_wine_env "$1"
