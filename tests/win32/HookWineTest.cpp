@@ -323,8 +323,12 @@ TEST_P(EscapePairsOnRealWindows, ReleaseMinimizesOnlyAfterItsPressInTheSameWindo
       [&] { return move ? !inMode(GUI_INMOVESIZE) : modal() == nullptr; },
       menu || move ? 1000 : 10000,
       [&] {
-        if (move) return key(VK_RETURN, 0), key(VK_RETURN, KEYEVENTF_KEYUP);
-        PostMessageA(menu ? window.Handle() : modal(), menu ? WM_CANCELMODE : WM_CLOSE, 0, 0);
+        if (!move) {
+          PostMessageA(menu ? window.Handle() : modal(), menu ? WM_CANCELMODE : WM_CLOSE, 0, 0);
+          return;
+        }
+        key(VK_RETURN, 0);
+        key(VK_RETURN, KEYEVENTF_KEYUP);
       });
   DestroyMenu(popup);
   ASSERT_TRUE(outcome.Shown) << "the modal window never came up";
