@@ -53,11 +53,11 @@ inline constexpr EscapePress kNoPress{0, false};
 
 // What the hook knows of an Escape event besides the key and the foreground window's class.
 struct EscapeScene {
-  std::uintptr_t Foreground;  // the window whose class is given; 0 for none
-  EscapePress LastPress;      // what the hook remembers of the last press
+  std::uintptr_t Foreground = 0;     // the window whose class is given; 0 for none
+  EscapePress LastPress = kNoPress;  // what the hook remembers of the last press
   // The thread is in a menu loop, or its focus window has an IME composition or candidate list
   // open: the key is theirs. It is passed on, and nothing is minimized.
-  bool TakenByMenuOrIme;
+  bool TakenByMenuOrIme = false;
   // The thread is moving or sizing a window: the press is the loop's, which ends on it and puts
   // the window back, so it is passed on and arms nothing. A release then minimizes nothing; in a
   // conversation window it is still swallowed, as every release there is.
