@@ -150,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     system.NextHookCalls.clear();
     system.Messages.clear();
     system.ForegroundQueries = system.ClassNameQueries = 0;
-    system.MenuLoopQueries = system.CompositionQueries = 0;
+    system.LoopQueries = system.ImeQueries = system.KeyStateQueries = 0;
   }
 
   const platform::LResult result = system.DeliverKey(code, wparam, lparam);
@@ -175,8 +175,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!consults) {
     Require(system.ForegroundQueries == 0 && system.ClassNameQueries == 0 &&
-                system.MenuLoopQueries == 0 && system.CompositionQueries == 0,
-            "other events look at no window, menu loop or IME");
+                system.LoopQueries == 0 && system.ImeQueries == 0 && system.KeyStateQueries == 0,
+            "other events look at no window, loop, IME or key state");
   }
 
   Require(tovrel::RemoveHook(), "the hook is removed");

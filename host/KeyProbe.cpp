@@ -236,6 +236,64 @@ ModalEscape EscapeEndingModal(ProbeWindow& back, const std::function<void()>& sh
   return outcome;
 }
 
+namespace {
+
+constexpr char kOtherThreadClass[] = "TovrelOtherThread";
+
+LRESULT CALLBACK OtherThreadWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if ((msg == WM_KEYDOWN || msg == WM_KEYUP) && wp == VK_ESCAPE) {
+    auto* escapes = reinterpret_cast<std::atomic<int>*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (escapes != nullptr) ++*escapes;
+  }
+  return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+}  // namespace
+
+OtherThreadWindow::OtherThreadWindow() {
+  thread_ = std::thread([this] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = OtherThreadWndProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = kOtherThreadClass;
+    RegisterClassA(&wc);
+    HWND hwnd = CreateWindowExA(0, kOtherThreadClass, "Another program", WS_OVERLAPPEDWINDOW, 420,
+                                40, 300, 200, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&escapes_));
+    ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+    threadId_ = GetCurrentThreadId();
+    created_ = hwnd != nullptr ? hwnd : HWND_MESSAGE;
+    MSG msg;
+    while (hwnd != nullptr && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    if (hwnd != nullptr) DestroyWindow(hwnd);
+    ended_ = true;
+  });
+  // Its thread may send this one messages while it makes its window.
+  PumpUntil([this] { return created_ != nullptr; }, 10000);
+  hwnd_ = created_ == HWND_MESSAGE ? nullptr : created_.load();
+}
+
+OtherThreadWindow::~OtherThreadWindow() {
+  PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+  // Its thread may send this one messages while its window goes (the activation moving here).
+  PumpUntil([this] { return ended_.load(); }, 10000);
+  thread_.join();
+}
+
+bool OtherThreadWindow::BringToFront() {
+  if (hwnd_ == nullptr) return false;
+  SetForegroundWindow(hwnd_);
+  return PumpUntil([this] { return GetForegroundWindow() == hwnd_; }, 10000);
+}
+
+bool OtherThreadWindow::SendEscape(KeyStroke stroke) {
+  const int before = escapes_;
+  return Input(VK_ESCAPE, stroke) && PumpUntil([&] { return escapes_ > before; }, 10000);
+}
+
 std::string Describe(bool delivered, bool minimized) {
   std::string text = delivered ? "delivered" : "swallowed";
   if (minimized) text += ", minimized";

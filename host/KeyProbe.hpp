@@ -4,9 +4,11 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tovrel::probe {
@@ -117,6 +119,31 @@ ModalEscape EscapeEndingModal(ProbeWindow& back, const std::function<void()>& sh
                               const std::function<bool()>& shown,
                               const std::function<bool()>& closed, DWORD closeMs,
                               const std::function<void()>& close);
+
+// A top-level window of another thread, as another program's window is to the thread under test:
+// its own thread pumps its messages, and it counts the Escape events that reach it.
+class OtherThreadWindow {
+ public:
+  OtherThreadWindow();
+  ~OtherThreadWindow();
+  OtherThreadWindow(const OtherThreadWindow&) = delete;
+  OtherThreadWindow& operator=(const OtherThreadWindow&) = delete;
+
+  HWND Handle() const { return hwnd_; }
+  // Makes it the foreground window, pumping the calling thread's messages until it is.
+  bool BringToFront();
+  // Sends one Escape event with SendInput and pumps the calling thread's messages until the event
+  // reached this window.
+  bool SendEscape(KeyStroke stroke);
+
+ private:
+  std::thread thread_;
+  std::atomic<HWND> created_{nullptr};
+  std::atomic<bool> ended_{false};
+  DWORD threadId_ = 0;  // written before created_
+  HWND hwnd_ = nullptr;
+  std::atomic<int> escapes_{0};  // presses and releases of Escape that reached the window
+};
 
 // "delivered" / "swallowed", and "minimized" where it was.
 std::string Describe(bool delivered, bool minimized);

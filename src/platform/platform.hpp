@@ -87,17 +87,32 @@ Window ForegroundWindow() noexcept;
 int WindowClassName(Window window, char* buffer, int size) noexcept;
 LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
                           LParam lparam) noexcept;
-// Whether the calling thread is in a menu loop (a menu bar, a popup menu or the system menu being
-// tracked): GetGUIThreadInfo reports GUI_INMENUMODE, GUI_POPUPMENUMODE or GUI_SYSTEMMENUMODE.
-// Windows sets GUI_INMENUMODE from the loop's start, before any popup shows, and Wine does too
-// (without GUI_POPUPMENUMODE). The function is looked up in the loaded user32 at the call, so the
-// module imports nothing new for it; false where it is missing.
-bool ThreadInMenuLoop() noexcept;
-// Whether the focus window of the calling thread has an IME composition in progress:
-// ImmGetContext, ImmGetCompositionStringW with GCS_COMPSTR above 0, ImmReleaseContext. imm32's
-// functions are looked up at the call, and only when imm32.dll is loaded in the process already
-// (a process without it has no IME); nothing is loaded and nothing is imported for them.
-bool FocusComposing() noexcept;
+// The system's modal loops the calling thread is in, as GetGUIThreadInfo reports them: a menu
+// loop (a menu bar, a popup menu or the system menu being tracked: GUI_INMENUMODE,
+// GUI_POPUPMENUMODE or GUI_SYSTEMMENUMODE; Windows sets GUI_INMENUMODE from the loop's start,
+// before any popup shows, and Wine does too, without GUI_POPUPMENUMODE), and a loop that moves or
+// sizes a window (GUI_INMOVESIZE). The function is looked up in the loaded user32 at the call,
+// so the module imports nothing new for it; neither loop where it is missing.
+struct ThreadLoops {
+  bool Menu;
+  bool MoveSize;
+};
+ThreadLoops ThreadModalLoops() noexcept;
+// What the IME of the calling thread's focus window has open: the length of its composition
+// string (ImmGetCompositionStringW with GCS_COMPSTR) and the number of its candidate lists
+// (ImmGetCandidateListCountW), which it may show with no composition, after a prediction say.
+// imm32's functions are looked up at the call, and only when imm32.dll is loaded in the process
+// already (a process without it has no IME); nothing is loaded and nothing is imported for them.
+// Nothing open where the focus window or its input context cannot be had.
+struct ImeState {
+  std::int32_t Composition;
+  std::uint32_t CandidateLists;
+};
+ImeState FocusImeState() noexcept;
+// Whether `key` went down since the calling thread last asked, wherever the key went: the low bit
+// of GetAsyncKeyState, which asking clears. Looked up in the loaded user32 at the call, like
+// GetGUIThreadInfo; false where it is missing.
+bool KeyWentDownSinceAsked(std::uint32_t key) noexcept;
 // The work area (the monitor less the taskbar and docked bars) of the monitor that holds the
 // largest part of `window`; of the primary monitor when `window` is None or on no monitor.
 // MonitorFromWindow and GetMonitorInfoA; when the monitor cannot be asked, the whole primary

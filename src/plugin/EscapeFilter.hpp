@@ -53,21 +53,30 @@ inline constexpr EscapePress kNoPress{0, false};
 
 // What the hook knows of an Escape event besides the key and the foreground window's class.
 struct EscapeScene {
-  std::uintptr_t Foreground;  // the window whose class is given; 0 for none
-  EscapePress LastPress;      // what the hook remembers of the last press
-  // The thread is in a menu loop, or its focus window has an IME composition in progress: the
-  // key is theirs. It is passed on, and nothing is minimized.
-  bool TakenByMenuOrIme;
+  std::uintptr_t Foreground = 0;     // the window whose class is given; 0 for none
+  EscapePress LastPress = kNoPress;  // what the hook remembers of the last press
+  // The thread is in a menu loop, or its focus window has an IME composition or candidate list
+  // open: the key is theirs. It is passed on, and nothing is minimized.
+  bool TakenByMenuOrIme = false;
+  // The thread is moving or sizing a window: the press is the loop's, which ends on it and puts
+  // the window back, so it is passed on and arms nothing. A release then minimizes nothing; in a
+  // conversation window it is still swallowed, as every release there is.
+  bool InMoveSizeLoop = false;
+  // Escape went down since the hook last looked, and not for this thread: the key went up and
+  // down again where this hook never saw it. A release now is that other press's, and pairs with
+  // nothing remembered here. Consulted for releases only; a press and its repeats set it too.
+  bool PressedElsewhere = false;
 };
 
 // A press and its release both seen by this hook with one window in front, no menu loop and no
 // composition: the ordinary scene.
 inline constexpr EscapeScene kPressSeenInThisWindow{1, {1, true}, false};
 
-// Whether the release's press was seen by this hook with the same window in front, and armed.
+// Whether the release's press was seen by this hook with the same window in front, and armed,
+// with no other press of the key since, and no move or size loop running.
 constexpr bool ReleasePairsWithPress(const EscapeScene& scene) noexcept {
-  return scene.LastPress.Armed && scene.Foreground != 0 &&
-         scene.LastPress.Window == scene.Foreground;
+  return scene.LastPress.Armed && !scene.PressedElsewhere && !scene.InMoveSizeLoop &&
+         scene.Foreground != 0 && scene.LastPress.Window == scene.Foreground;
 }
 
 // The windows Escape is decided for, told apart by their class names once per event.
@@ -88,6 +97,7 @@ constexpr FilterVerdict FilterKeyEvent(const PluginSettings& settings, int code,
                                        bool released, WindowKind window,
                                        const EscapeScene& scene) noexcept {
   if (!ConsultsForegroundWindow(settings, code, key) || scene.TakenByMenuOrIme) return kPassOn;
+  if (scene.InMoveSizeLoop && !released) return kPassOn;
   const bool minimizeOnRelease =
       settings.ESCAction == MinimizeIMWindow && released && ReleasePairsWithPress(scene);
   if (window == WindowKind::Conversation) {
@@ -120,17 +130,22 @@ constexpr FilterVerdict FilterKeyEvent(const PluginSettings& settings, int code,
 // (`repeated`: bit 30 of the flags, the key was down already) keep what it left, wherever they
 // land, so a key held down while a dialog closes, or pressed before this thread had it, pairs
 // with nothing. The last call for a release forgets the press, so a second release pairs with
-// nothing; a peek that passes a release on keeps it for the call that takes the key.
+// nothing; a peek that passes a release on keeps it for the call that takes the key, disarmed
+// when the release does not pair with it.
 constexpr EscapePress RememberEscapePress(const PluginSettings& settings, int code, bool released,
                                           bool repeated, WindowKind window,
                                           const EscapeScene& scene,
                                           const FilterVerdict& verdict) noexcept {
-  if (released) return IsLastCallForEvent(code, verdict.Swallow) ? kNoPress : scene.LastPress;
+  if (released) {
+    if (IsLastCallForEvent(code, verdict.Swallow)) return kNoPress;
+    return EscapePress{scene.LastPress.Window,
+                       scene.LastPress.Armed && !scene.PressedElsewhere && !scene.InMoveSizeLoop};
+  }
   if (repeated) return scene.LastPress;
   const bool mainWindowMinimizes =
       settings.ESCAction == MinimizeIMWindow && settings.MinimizeMsgrMainWin != 0;
   const bool armed =
-      !scene.TakenByMenuOrIme &&
+      !scene.TakenByMenuOrIme && !scene.InMoveSizeLoop &&
       (window == WindowKind::Conversation || (window == WindowKind::Main && mainWindowMinimizes));
   return EscapePress{scene.Foreground, armed};
 }

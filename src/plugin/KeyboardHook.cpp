@@ -35,9 +35,16 @@ ClassName GetWindowClassName(platform::Window window) noexcept {
 
 namespace {
 
+// Whether the IME of the focus window wants Escape: to cancel its composition, or to close a
+// candidate or prediction list it shows with no composition.
+bool ImeWantsEscape(const platform::ImeState& ime) noexcept {
+  return ime.Composition > 0 || ime.CandidateLists > 0;
+}
+
 // An Escape event the filter applies to: the foreground window's class, the press this hook
-// remembers and any menu loop or composition decide, and the verdict is carried out. Kept out of
-// line, so that every other keystroke passes through the callback without a stack frame.
+// remembers, any menu, move or size loop or IME, and any press of the key this hook did not see
+// decide, and the verdict is carried out. Kept out of line, so that every other keystroke passes
+// through the callback without a stack frame.
 [[gnu::noinline]] platform::LResult FilterEscapeEvent(const PluginSettings& settings, int code,
                                                       platform::WParam key,
                                                       platform::LParam flags) noexcept {
@@ -46,12 +53,19 @@ namespace {
   const WindowKind window =
       KindOfClass(std::string_view(name.Text, static_cast<std::size_t>(name.Length)));
   const bool released = (static_cast<std::uint32_t>(flags) & kKeyReleasedFlag) != 0;
-  // The thread's menu loop and its focus window's IME are asked about only where the key could be
-  // swallowed or minimize: elsewhere it is passed on whatever they say.
-  const bool takenByMenuOrIme =
-      window != WindowKind::Other && (platform::ThreadInMenuLoop() || platform::FocusComposing());
-  const EscapeScene scene{static_cast<std::uintptr_t>(foreground), LastEscapePress,
-                          takenByMenuOrIme};
+  EscapeScene scene{static_cast<std::uintptr_t>(foreground), LastEscapePress, false};
+  // The thread's loops, its focus window's IME and the key's other presses are asked about only
+  // where the key could be swallowed or minimize: elsewhere it is passed on whatever they say.
+  if (window != WindowKind::Other) {
+    const platform::ThreadLoops loops = platform::ThreadModalLoops();
+    scene.TakenByMenuOrIme = loops.Menu || ImeWantsEscape(platform::FocusImeState());
+    scene.InMoveSizeLoop = loops.MoveSize;
+    // Asked at every Escape event here, so a press clears what it set itself, and what a release
+    // finds is a press since: one that went to another thread, whose release this hook never saw
+    // either. Unlike a time bound, it holds however long a key is held or a thread takes to
+    // retrieve its keys.
+    scene.PressedElsewhere = platform::KeyWentDownSinceAsked(kVkEscape);
+  }
   const FilterVerdict verdict = FilterKeyEvent(settings, code, key, released, window, scene);
   const bool repeated = (static_cast<std::uint32_t>(flags) & kKeyWasDownFlag) != 0;
   LastEscapePress = RememberEscapePress(settings, code, released, repeated, window, scene, verdict);

@@ -52,9 +52,12 @@ const std::string* FakeSystem::ClassOf(platform::Window window) const {
   return it == windows_.end() ? nullptr : &it->second;
 }
 
-bool FakeSystem::FocusComposing() const {
-  auto it = Compositions.find(Focus);
-  return ImeLoaded && it != Compositions.end() && it->second > 0;
+platform::ImeState FakeSystem::FocusIme() const {
+  if (!ImeLoaded) return {0, 0};
+  const auto composition = Compositions.find(Focus);
+  const auto lists = CandidateLists.find(Focus);
+  return {composition == Compositions.end() ? 0 : composition->second,
+          lists == CandidateLists.end() ? 0u : static_cast<std::uint32_t>(lists->second)};
 }
 
 platform::ScreenRect FakeSystem::WorkAreaOf(platform::Window window) const {
@@ -95,6 +98,13 @@ bool FakeSystem::RemoveHook(HookHandle hook) {
 }
 
 LResult FakeSystem::DeliverKey(int code, WParam key, LParam flags) {
+  // The system marks a key that goes down as it queues the event, before any hook sees it.
+  const bool pressed = (static_cast<std::uint32_t>(flags) & kKeyReleasedFlag) == 0;
+  if (pressed && key < WentDownSinceAsked.size()) WentDownSinceAsked[key] = true;
+  return CallHooks(code, key, flags);
+}
+
+LResult FakeSystem::CallHooks(int code, WParam key, LParam flags) {
   auto it = std::find_if(Hooks.begin(), Hooks.end(),
                          [this](const InstalledHook& h) { return h.ThreadId == ThreadId; });
   return it == Hooks.end() ? 0 : it->Proc(code, key, flags);
@@ -103,7 +113,7 @@ LResult FakeSystem::DeliverKey(int code, WParam key, LParam flags) {
 LResult FakeSystem::PeekThenTakeKey(WParam key, LParam flags) {
   const LResult peeked = DeliverKey(kHcNoRemove, key, flags);
   if (peeked != 0) return peeked;  // swallowed: no longer queued
-  return DeliverKey(kHcAction, key, flags);
+  return CallHooks(kHcAction, key, flags);
 }
 
 void FakeSystem::ReceiveMessage(const SentMessage& message) {
@@ -269,16 +279,23 @@ LResult SendWindowMessage(Window window, std::uint32_t message, WParam wparam,
   return 0;
 }
 
-bool ThreadInMenuLoop() noexcept {
+ThreadLoops ThreadModalLoops() noexcept {
   FakeSystem& system = FakeSystem::Get();
-  ++system.MenuLoopQueries;
-  return system.InMenuLoop;
+  ++system.LoopQueries;
+  return {system.InMenuLoop, system.InMoveSizeLoop};
 }
 
-bool FocusComposing() noexcept {
+ImeState FocusImeState() noexcept {
   FakeSystem& system = FakeSystem::Get();
-  ++system.CompositionQueries;
-  return system.FocusComposing();
+  ++system.ImeQueries;
+  return system.FocusIme();
+}
+
+bool KeyWentDownSinceAsked(std::uint32_t key) noexcept {
+  FakeSystem& system = FakeSystem::Get();
+  ++system.KeyStateQueries;
+  return key < system.WentDownSinceAsked.size() &&
+         std::exchange(system.WentDownSinceAsked[key], false);
 }
 
 ScreenRect MonitorWorkArea(Window window) noexcept {

@@ -101,15 +101,26 @@ class FakeSystem {
   int ClassNameQueries = 0;
   std::vector<SentMessage> Messages;
 
-  // --- menu loops and IMEs ---
-  bool InMenuLoop = false;  // a menu bar, popup or system menu of the thread is being tracked
+  // --- modal loops and IMEs ---
+  bool InMenuLoop = false;      // a menu bar, popup or system menu of the thread is being tracked
+  bool InMoveSizeLoop = false;  // a window of the thread is being moved or sized
   platform::Window Focus = platform::Window::None;  // the thread's focus window
   bool ImeLoaded = true;                            // imm32.dll is loaded in the process
-  // The length of each window's IME composition string; a window not listed composes nothing.
+  // The length of each window's IME composition string, and the candidate lists its IME shows; a
+  // window not listed has neither.
   std::map<platform::Window, int> Compositions;
-  int MenuLoopQueries = 0;
-  int CompositionQueries = 0;
-  bool FocusComposing() const;
+  std::map<platform::Window, int> CandidateLists;
+  int LoopQueries = 0;
+  int ImeQueries = 0;
+  platform::ImeState FocusIme() const;
+
+  // --- the keyboard's state ---
+  // As the system keeps it for GetAsyncKeyState: each key that went down since it was last asked
+  // about, for whichever thread the key went to. Every press delivered here sets it; so does
+  // PressElsewhere, a press that goes to another thread's window and no hook of this one.
+  std::array<bool, 256> WentDownSinceAsked{};
+  void PressElsewhere(WParam key) { WentDownSinceAsked.at(key) = true; }
+  int KeyStateQueries = 0;
 
   // --- monitors ---
   struct Monitor {
@@ -139,6 +150,8 @@ class FakeSystem {
   // it (HC_ACTION, code 0): the hooks see the event twice, unless they swallow it at the peek,
   // which removes it from the queue. Returns the last answer.
   LResult PeekThenTakeKey(WParam key, LParam flags);
+  // Calls the first hook of the current thread with an event already queued.
+  LResult CallHooks(int code, WParam key, LParam flags);
   // Sent messages arrive here; a minimize of the foreground window activates the next one.
   void ReceiveMessage(const SentMessage& message);
 

@@ -29,6 +29,8 @@ constexpr EscapeScene kNoPressSeen{kFront, kNoPress, false};
 constexpr EscapeScene kPressInAnotherWindow{kFront, {kElsewhere, true}, false};
 constexpr EscapeScene kPressArmedNothing{kFront, {kFront, false}, false};
 constexpr EscapeScene kMenuOrIme{kFront, {kFront, true}, true};
+constexpr EscapeScene kMoveSize{kFront, {kFront, true}, false, true};
+constexpr EscapeScene kPressedElsewhere{kFront, {kFront, true}, false, false, true};
 constexpr PluginSettings kMin{1, MinimizeIMWindow, 0};
 constexpr PluginSettings kBoth{1, MinimizeIMWindow, 1};
 constexpr std::string_view kConv = kConversationWindowClass;
@@ -152,6 +154,16 @@ constexpr Row kRows[] = {
     {"Conversation_MenuOrIme_Press", kMin, 0, kEsc, false, kConv, kPassOn, kMenuOrIme},
     {"Conversation_MenuOrIme_Release", kMin, 0, kEsc, true, kConv, kPassOn, kMenuOrIme},
     {"Main_MenuOrIme_Release", kBoth, 0, kEsc, true, kMain, kPassOn, kMenuOrIme},
+    // A move or size loop ends on the press, which is its own; a release minimizes nothing.
+    {"Conversation_MoveSize_Press", kMin, 0, kEsc, false, kConv, kPassOn, kMoveSize},
+    {"Conversation_MoveSize_Release", kMin, 0, kEsc, true, kConv, kSwallow, kMoveSize},
+    {"Main_MoveSize_Release", kBoth, 0, kEsc, true, kMain, kPassOn, kMoveSize},
+    // The key went up and down for another thread since the press seen here: the release is
+    // that press's.
+    {"Conversation_PressedElsewhere", kMin, 0, kEsc, true, kConv, kSwallow, kPressedElsewhere},
+    {"Main_PressedElsewhere", kBoth, 0, kEsc, true, kMain, kPassOn, kPressedElsewhere},
+    {"Conversation_PressedElsewhere_Press", kMin, 0, kEsc, false, kConv, kSwallow,
+     kPressedElsewhere},
 };
 
 class EscapeFilterTable : public testing::TestWithParam<Row> {};
@@ -194,9 +206,12 @@ TEST(EscapeFilter, RemembersEachPressWithItsWindowAndForgetsItAtTheReleasesLastC
       {kMin, 0, false, kMain, kNoPressSeen, {kFront, false}},      // the main window's minimize off
       {kBoth, 0, false, "#32770", kNoPressSeen, {kFront, false}},  // a dialog
       {kBoth, 0, false, kConv, kMenuOrIme, {kFront, false}},
-      {kBoth, 0, true, kMain, kPressSeenInThisWindow, kNoPress},   // the release taken
-      {kMin, 3, true, kConv, kPressSeenInThisWindow, kNoPress},    // swallowed at a peek
-      {kBoth, 3, true, kMain, kPressSeenInThisWindow, {1, true}},  // passed on at a peek
+      {kBoth, 0, true, kMain, kPressSeenInThisWindow, kNoPress},    // the release taken
+      {kMin, 3, true, kConv, kPressSeenInThisWindow, kNoPress},     // swallowed at a peek
+      {kBoth, 3, true, kMain, kPressSeenInThisWindow, {1, true}},   // passed on at a peek
+      {kBoth, 3, true, kMain, kPressedElsewhere, {kFront, false}},  // ... by another press's
+      {kMin, 0, false, kConv, kMoveSize, {kFront, false}},          // the move loop's press
+      {kMin, 0, false, kConv, kPressedElsewhere, {kFront, true}},   // a press's own down
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << row.Class << " code " << row.Code << " released "

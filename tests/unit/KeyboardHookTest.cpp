@@ -121,7 +121,9 @@ TEST_F(KeyboardHookProcTest, AutoRepeatedPressesAreNoRelease) {
 // or a message box, which the press closed.
 TEST_F(KeyboardHookProcTest, ReleaseMinimizesOnlyAfterItsPressInTheSameWindow_NeverInAMenuOrIme) {
   constexpr platform::LResult kPass = 0x5A5A;
-  enum Taker { kFree, kMenu, kIme };  // who has the key besides the window: a menu loop, an IME
+  // Who has the key besides the window: a menu loop, an IME's composition or its candidate list,
+  // a move or size loop; kOther: the key went up and down for another thread's window before.
+  enum Taker { kFree, kMenu, kIme, kCandidates, kMove, kOther };
   struct Stroke {
     platform::Window Front;
     Taker TakenBy;
@@ -148,13 +150,22 @@ TEST_F(KeyboardHookProcTest, ReleaseMinimizesOnlyAfterItsPressInTheSameWindow_Ne
       {"composition", kMin, {c, kIme, kPass}, {c, kIme, kPass}, false},
       {"composition ended by the press", kMin, {c, kIme, kPass}, {c, kFree, 1}, false},
       {"composition in the main window", kBoth, {m, kIme, kPass}, {m, kIme, kPass}, false},
+      {"candidate list", kMin, {c, kCandidates, kPass}, {c, kCandidates, kPass}, false},
+      {"move loop ended by the press", kBoth, {c, kMove, kPass}, {c, kFree, 1}, false},
+      {"released in a move loop", kMin, {c, kFree, 1}, {c, kMove, 1}, false},
+      {"released after another thread's press", kMin, {c, kFree, 1}, {c, kOther, 1}, false},
+      {"main, after another thread's press", kBoth, {m, kFree, kPass}, {m, kOther, kPass}, false},
   };
   const auto deliver = [this](const Stroke& stroke, platform::LParam flags) {
     system_.SetForeground(stroke.Front);
     system_.InMenuLoop = stroke.TakenBy == kMenu;
+    system_.InMoveSizeLoop = stroke.TakenBy == kMove;
     system_.Focus = stroke.Front;
     system_.Compositions.clear();
+    system_.CandidateLists.clear();
     if (stroke.TakenBy == kIme) system_.Compositions[stroke.Front] = 6;
+    if (stroke.TakenBy == kCandidates) system_.CandidateLists[stroke.Front] = 1;
+    if (stroke.TakenBy == kOther) system_.PressElsewhere(kVkEscape);
     EXPECT_EQ(Deliver(kVkEscape, flags), stroke.Result);
   };
   for (const auto& row : rows) {
@@ -248,7 +259,7 @@ TEST_F(KeyboardHookProcTest, PassesOnWithTheRecordsHandleAndUnchangedArguments) 
     EXPECT_EQ(system_.NextHookCalls[i].Flags, expected[i].Flags);
   }
   EXPECT_TRUE(system_.Messages.empty());
-  EXPECT_EQ(system_.MenuLoopQueries + system_.CompositionQueries, 0)
+  EXPECT_EQ(system_.LoopQueries + system_.ImeQueries + system_.KeyStateQueries, 0)
       << "no menu loop or IME is asked about where Escape is passed on anyway";
 }
 
@@ -264,7 +275,7 @@ TEST_F(KeyboardHookProcTest, QueriesNoWindowWhileDisabledOrForOtherKeys) {
 
   EXPECT_EQ(system_.ForegroundQueries, 0);
   EXPECT_EQ(system_.ClassNameQueries, 0);
-  EXPECT_EQ(system_.MenuLoopQueries + system_.CompositionQueries, 0);
+  EXPECT_EQ(system_.LoopQueries + system_.ImeQueries + system_.KeyStateQueries, 0);
   EXPECT_TRUE(system_.Messages.empty());
 }
 
@@ -307,7 +318,7 @@ TEST_F(KeyboardHookProcTest, NoPathAllocates) {
   const PluginSettings settings[] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, 1}, {1, 9, 1}};
   const platform::WParam keys[] = {kVkEscape, 'A'};
   const platform::LParam flags[] = {kPress, kRelease};
-  const int codes[] = {0, 3, -1};
+  const int codes[] = {-1, 0, 3};
 
   // What the events came to, tallied outside the counted stretch: every path was taken.
   int swallowed = 0;

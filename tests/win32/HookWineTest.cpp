@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "KeyProbe.hpp"
@@ -198,9 +199,20 @@ HWND ShownOnThread(DWORD thread, const char* className, const char* caption) {
 }
 
 // Where the Escape press lands before its release reaches the window under test: the window
-// itself (the control), another conversation window, or a modal loop the press ends: a message
-// box the window owns, the plug-in's own dialog, a popup menu on the window.
-enum class PressIn { SameWindow, OtherConversation, MessageBox, Configure, PopupMenu };
+// itself (the control; or with a user switch, Uninitialize and Initialize, before the release),
+// another conversation window, the window with the release and a later press going to another
+// program's window, or a modal loop the press ends: a message box the window owns, the plug-in's
+// own dialog, a popup menu on the window, a keyboard move of the window.
+enum class PressIn {
+  SameWindow,
+  UserSwitch,
+  OtherConversation,
+  AnotherThread,
+  MessageBox,
+  Configure,
+  PopupMenu,
+  MoveLoop
+};
 
 struct PairingRow {
   const char* Name;
@@ -223,6 +235,11 @@ constexpr PairingRow kPairingRows[] = {
     {"Conversation_PressedInAnother", kConv, kMinimize, PressIn::OtherConversation, false, false},
     {"Conversation_PopupMenuClosed", kConv, kBoth, PressIn::PopupMenu, false, false},
     {"Conversation_PopupMenuClosed_Disabled", kConv, {0, 1, 1}, PressIn::PopupMenu, false, true},
+    {"Conversation_PressBeforeUserSwitch", kConv, kMinimize, PressIn::UserSwitch, false, false},
+    {"Conversation_ReleasedAndPressedElsewhere", kConv, kBoth, PressIn::AnotherThread, false,
+     false},
+    {"Conversation_MoveCancelled", kConv, kBoth, PressIn::MoveLoop, false, false},
+    {"Conversation_MoveCancelled_Disabled", kConv, {0, 1, 1}, PressIn::MoveLoop, false, true},
 };
 
 class EscapePairsOnRealWindows : public EscapeThroughExports,
@@ -237,10 +254,21 @@ TEST_P(EscapePairsOnRealWindows, ReleaseMinimizesOnlyAfterItsPressInTheSameWindo
   Start(row.Settings);
   ProbeWindow window(row.Class);
   ASSERT_TRUE(window.BringToFront());
-  if (row.Press == PressIn::SameWindow || row.Press == PressIn::OtherConversation) {
+  if (row.Press <= PressIn::AnotherThread) {
     ProbeWindow other(kConv);
-    ASSERT_TRUE((row.Press == PressIn::SameWindow ? window : other).BringToFront());
+    std::optional<probe::OtherThreadWindow> program;
+    if (row.Press == PressIn::AnotherThread) program.emplace();
+    ASSERT_TRUE((row.Press == PressIn::OtherConversation ? other : window).BringToFront());
     ASSERT_TRUE(probe::SendKey(VK_ESCAPE, probe::KeyStroke::Press));
+    if (row.Press == PressIn::UserSwitch) {
+      ASSERT_EQ(plugin_.Uninitialize(), 1u);
+      ASSERT_EQ(plugin_.Initialize(0, "escape", 0), 1u);
+    }
+    if (program) {
+      ASSERT_TRUE(program->BringToFront());
+      ASSERT_TRUE(program->SendEscape(probe::KeyStroke::Release)) << "the release went there";
+      ASSERT_TRUE(program->SendEscape(probe::KeyStroke::Press)) << "a later press there";
+    }
     ASSERT_TRUE(window.BringToFront());
     window.Log().Events.clear();
     ASSERT_TRUE(probe::SendKey(VK_ESCAPE, probe::KeyStroke::Release));
@@ -250,17 +278,29 @@ TEST_P(EscapePairsOnRealWindows, ReleaseMinimizesOnlyAfterItsPressInTheSameWindo
     return;
   }
   const bool menu = row.Press == PressIn::PopupMenu;
+  const bool move = row.Press == PressIn::MoveLoop;
   const char* caption = row.Press == PressIn::MessageBox ? "Escape closes me"
                         : menu                           ? nullptr
                                                          : "Tovrel plugin configuration";
   const DWORD thread = GetCurrentThreadId();
   const auto modal = [&] { return ShownOnThread(thread, menu ? "#32768" : nullptr, caption); };
-  const auto inMenuMode = [thread] {
+  const auto inMode = [thread](DWORD modes) {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
-    constexpr DWORD kModes = GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE;
-    return GetGUIThreadInfo(thread, &info) && (info.flags & kModes) != 0;
+    return GetGUIThreadInfo(thread, &info) && (info.flags & modes) != 0;
   };
+  const auto inMenuMode = [&] {
+    return inMode(GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE);
+  };
+  // A keyboard move: its loop takes an arrow key that moves the window, then Escape, which puts
+  // the window back; Enter would keep it moved.
+  const auto key = [](WORD vk, DWORD up) {
+    INPUT input{INPUT_KEYBOARD, {}};
+    input.ki = {vk, static_cast<WORD>(MapVirtualKeyA(vk, 0)), up, 0, 0};
+    SendInput(1, &input, sizeof input);
+  };
+  RECT placed{};
+  GetWindowRect(window.Handle(), &placed);
   HMENU popup = CreatePopupMenu();
   AppendMenuA(popup, MF_STRING, 1, "First");
   const probe::ModalEscape outcome = probe::EscapeEndingModal(
@@ -269,19 +309,34 @@ TEST_P(EscapePairsOnRealWindows, ReleaseMinimizesOnlyAfterItsPressInTheSameWindo
         if (row.Press == PressIn::Configure) plugin_.Configure();
         if (row.Press == PressIn::MessageBox) MessageBoxA(window.Handle(), "", caption, MB_OK);
         if (menu) TrackPopupMenu(popup, TPM_RETURNCMD, 60, 60, 0, window.Handle(), nullptr);
+        if (move) {
+          key(VK_RIGHT, 0);
+          key(VK_RIGHT, KEYEVENTF_KEYUP);
+          SendMessageA(window.Handle(), WM_SYSCOMMAND, SC_MOVE, 0);
+        }
       },
       [&] {
+        if (move) return inMode(GUI_INMOVESIZE);
         const HWND up = modal();
         return up != nullptr && (menu ? inMenuMode() : GetForegroundWindow() == up);
       },
-      [&] { return modal() == nullptr; }, menu ? 1000 : 10000,
+      [&] { return move ? !inMode(GUI_INMOVESIZE) : modal() == nullptr; },
+      menu || move ? 1000 : 10000,
       [&] {
-        PostMessageA(menu ? window.Handle() : modal(), menu ? WM_CANCELMODE : WM_CLOSE, 0, 0);
+        if (!move) {
+          PostMessageA(menu ? window.Handle() : modal(), menu ? WM_CANCELMODE : WM_CLOSE, 0, 0);
+          return;
+        }
+        key(VK_RETURN, 0);
+        key(VK_RETURN, KEYEVENTF_KEYUP);
       });
   DestroyMenu(popup);
   ASSERT_TRUE(outcome.Shown) << "the modal window never came up";
   EXPECT_TRUE(outcome.Closed) << "the press did not close it in time";
   EXPECT_FALSE(inMenuMode()) << "the menu loop has ended";
+  RECT now{};
+  GetWindowRect(window.Handle(), &now);
+  EXPECT_TRUE(EqualRect(&now, &placed)) << "the window is back where it was";
   ASSERT_TRUE(outcome.BackInFront) << "the activation did not return to the window";
   ASSERT_TRUE(outcome.ReleaseSeen);
   EXPECT_EQ(outcome.Minimized, row.Minimized);

@@ -93,34 +93,51 @@ Function Lookup(HMODULE loaded, const char* name) noexcept {
 
 }  // namespace
 
-bool ThreadInMenuLoop() noexcept {
-  constexpr DWORD kMenuModes = GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE;
-  // user32 is loaded: the module imports from it.
-  const auto getInfo =
-      Lookup<decltype(&::GetGUIThreadInfo)>(::GetModuleHandleA("user32.dll"), "GetGUIThreadInfo");
-  GUITHREADINFO info{};
-  info.cbSize = sizeof info;
-  return getInfo != nullptr && getInfo(::GetCurrentThreadId(), &info) &&
-         (info.flags & kMenuModes) != 0;
+namespace {
+
+// A function of user32, which is loaded: the module imports from it.
+template <typename Function>
+Function LookupUser32(const char* name) noexcept {
+  return Lookup<Function>(::GetModuleHandleA("user32.dll"), name);
 }
 
-bool FocusComposing() noexcept {
+}  // namespace
+
+ThreadLoops ThreadModalLoops() noexcept {
+  constexpr DWORD kMenuModes = GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE;
+  const auto getInfo = LookupUser32<decltype(&::GetGUIThreadInfo)>("GetGUIThreadInfo");
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (getInfo == nullptr || !getInfo(::GetCurrentThreadId(), &info)) return {false, false};
+  return {(info.flags & kMenuModes) != 0, (info.flags & GUI_INMOVESIZE) != 0};
+}
+
+ImeState FocusImeState() noexcept {
   const HMODULE imm = ::GetModuleHandleA("imm32.dll");
-  if (imm == nullptr) return false;
+  if (imm == nullptr) return {0, 0};
   const auto getContext = Lookup<decltype(&::ImmGetContext)>(imm, "ImmGetContext");
   const auto getString =
       Lookup<decltype(&::ImmGetCompositionStringW)>(imm, "ImmGetCompositionStringW");
+  const auto countLists =
+      Lookup<decltype(&::ImmGetCandidateListCountW)>(imm, "ImmGetCandidateListCountW");
   const auto releaseContext = Lookup<decltype(&::ImmReleaseContext)>(imm, "ImmReleaseContext");
   const HWND focus = ::GetFocus();
-  if (getContext == nullptr || getString == nullptr || releaseContext == nullptr ||
-      focus == nullptr) {
-    return false;
+  if (getContext == nullptr || getString == nullptr || countLists == nullptr ||
+      releaseContext == nullptr || focus == nullptr) {
+    return {0, 0};
   }
   const HIMC context = getContext(focus);
-  if (context == nullptr) return false;
+  if (context == nullptr) return {0, 0};
   const LONG length = getString(context, GCS_COMPSTR, nullptr, 0);
+  DWORD lists = 0;
+  if (countLists(context, &lists) == 0) lists = 0;
   releaseContext(focus, context);
-  return length > 0;
+  return {length, lists};
+}
+
+bool KeyWentDownSinceAsked(std::uint32_t key) noexcept {
+  const auto getState = LookupUser32<decltype(&::GetAsyncKeyState)>("GetAsyncKeyState");
+  return getState != nullptr && (getState(static_cast<int>(key)) & 1) != 0;
 }
 
 ScreenRect MonitorWorkArea(Window window) noexcept {
