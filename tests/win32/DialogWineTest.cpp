@@ -67,6 +67,12 @@ TEST_F(DialogTest, EveryWayTheDialogEnds) {
          u.Key(VK_RETURN);
        },
        kDialogResultOK},
+      {"Enter after DM_SETDEFID IDCANCEL",
+       [](User& u) {
+         EXPECT_EQ(SendMessageA(u.Dialog, DM_SETDEFID, IDCANCEL, 0), TRUE);
+         u.Key(VK_RETURN);
+       },
+       kDialogResultCancel},
       {"Cancel click", [](User& u) { u.Click("Cancel"); }, kDialogResultCancel},
       {"Escape", [](User& u) { u.Key(VK_ESCAPE); }, kDialogResultCancel},
       {"Enter on Cancel",
@@ -197,6 +203,7 @@ bool InFrontOf(HWND upper, HWND lower) {
 // is active again afterwards. A hidden active window (a tray icon's) hands the dialog to its
 // nearest visible owner, or to none. With no active window the dialog opens unowned. With "Snap
 // To" on, the pointer is on the default button as the dialog opens; off, it stays where it was.
+// The owner is told (WM_ENTERIDLE) each time the dialog waits for a message.
 TEST_F(DialogTest, OwnedByTheWindowActiveWhenItOpens) {
   probe::ProbeWindow other("TovrelTestOther");
   probe::ProbeWindow tray("TovrelTestTray");
@@ -230,7 +237,17 @@ TEST_F(DialogTest, OwnedByTheWindowActiveWhenItOpens) {
         SystemParametersInfoA(SPI_SETSNAPTODEFBUTTON, row.SnapTo ? TRUE : FALSE, nullptr, 0));
     const POINT away{3, 5};
     ASSERT_TRUE(SetCursorPos(away.x, away.y));
+    if (row.Owner != nullptr) row.Owner->Log().DialogIdles = 0;
     RunDialog({1, DoNothing, 0}, [&](User& u) {
+      if (row.Owner != nullptr) {
+        // Told as the dialog waits, and again when a message has woken it and it waits again.
+        const auto& log = row.Owner->Log();
+        EXPECT_TRUE(WaitFor([&] { return log.DialogIdles > 0; })) << "the owner was not told";
+        const int told = log.DialogIdles;
+        PostMessageA(u.Dialog, WM_NULL, 0, 0);
+        EXPECT_TRUE(WaitFor([&] { return log.DialogIdles > told; })) << "nor told again";
+        EXPECT_EQ(log.IdleDialog, u.Dialog);
+      }
       RECT ok{};
       GetWindowRect(u.Child("Button", "OK"), &ok);
       const POINT snapped{(ok.left + ok.right) / 2, (ok.top + ok.bottom) / 2};

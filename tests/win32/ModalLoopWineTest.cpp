@@ -371,7 +371,7 @@ TEST_F(ModalLoopTest, DefaultButtonLookFollowsTheFocus) {
     HWND cancel = u.Child("Button", "Cancel");
     EXPECT_EQ(GetDlgItem(u.Dialog, IDOK), ok);
     EXPECT_EQ(GetDlgItem(u.Dialog, IDCANCEL), cancel);
-    enum Move { None, Tab, Next, Previous, To };
+    enum Move { None, Tab, Next, Previous, To, DefaultCancel, DefaultOk };
     const struct {
       Move By;
       const char* Focus;
@@ -387,9 +387,16 @@ TEST_F(ModalLoopTest, DefaultButtonLookFollowsTheFocus) {
         {Previous, "Cancel", false, true},
         {To, "OK", true, false},
         {To, "list", true, false},
+        {DefaultCancel, "list", false, true},  // DM_SETDEFID
+        {Tab, "Minimize Messenger main window too", false, true},
+        {DefaultOk, "Minimize Messenger main window too", true, false},
     };
+    int defaultId = IDOK;
     for (const auto& step : steps) {
-      if (step.By == Tab) {
+      if (step.By == DefaultCancel || step.By == DefaultOk) {
+        defaultId = step.By == DefaultOk ? IDOK : IDCANCEL;
+        EXPECT_EQ(SendMessageA(u.Dialog, DM_SETDEFID, static_cast<WPARAM>(defaultId), 0), TRUE);
+      } else if (step.By == Tab) {
         ASSERT_TRUE(u.Tab());
       } else if (step.By == To) {
         HWND to = std::string(step.Focus) == "list" ? u.Child("ComboBox", nullptr)
@@ -399,7 +406,7 @@ TEST_F(ModalLoopTest, DefaultButtonLookFollowsTheFocus) {
         SendMessageA(u.Dialog, WM_NEXTDLGCTL, step.By == Previous, FALSE);
       }
       ASSERT_EQ(u.FocusName(), step.Focus);
-      EXPECT_EQ(SendMessageA(u.Dialog, DM_GETDEFID, 0, 0), MAKELONG(IDOK, DC_HASDEFID));
+      EXPECT_EQ(SendMessageA(u.Dialog, DM_GETDEFID, 0, 0), MAKELONG(defaultId, DC_HASDEFID));
       EXPECT_TRUE(WaitFor(
           [&] {
             return isDefault(ok) == step.OkDefault && isDefault(cancel) == step.CancelDefault;

@@ -86,7 +86,7 @@ struct TForm::Windows {
   Array<HWND> tabOrder;
   win32::Scaler scale;           // from the layout's pixels to the screen's
   HWND focus = nullptr;          // given back the focus when the form is activated again
-  HWND defaultButton = nullptr;  // the layout's default button, if it has one
+  HWND defaultButton = nullptr;  // the layout's default button, or DM_SETDEFID's; null: none
   HWND defaultLook = nullptr;    // the push button drawn as the default one
   bool looping = false;          // the modal loop runs
   bool inLoopDispatch = false;   // the loop itself is handing a message on
@@ -117,6 +117,7 @@ struct TForm::Windows {
   bool IsPushButton(HWND candidate) const noexcept;
   void ShowDefaultOn(HWND button) noexcept;
   void DefaultLookFollowsFocus() noexcept;
+  void SetDefaultButton(int id) noexcept;
   void MoveFocus(bool backwards) noexcept;
   void NextControl(WPARAM wparam, LPARAM lparam) noexcept;
   void ReadControls() noexcept;

@@ -1,6 +1,7 @@
 // The dialog manager of the form's window: its window procedure, the focus and the tab order,
 // the default button and its look, the dialog keys (Tab, Enter, Escape), the messages other
-// programs send any dialog (IDOK and IDCANCEL, WM_NEXTDLGCTL, DM_GETDEFID), the form's state
+// programs send any dialog (IDOK and IDCANCEL, WM_NEXTDLGCTL, DM_GETDEFID and DM_SETDEFID), the
+// form's state
 // shown on the controls and read back from them before a button's handler runs, and the focus
 // and underline cues.
 #include <windows.h>
@@ -81,6 +82,16 @@ void TForm::Windows::ShowDefaultOn(HWND button) noexcept {
 void TForm::Windows::DefaultLookFollowsFocus() noexcept {
   HWND focused = ::GetFocus();
   if (IndexOf(focused) >= 0) ShowDefaultOn(IsPushButton(focused) ? focused : defaultButton);
+}
+
+// DM_SETDEFID, as the dialog manager takes it: the push button with that identifier becomes the
+// default one, which DM_GETDEFID names and Enter presses, and is drawn so unless another push
+// button has the focus; an identifier of none of the form's push buttons leaves it none.
+void TForm::Windows::SetDefaultButton(int id) noexcept {
+  HWND button = ::GetDlgItem(formWindow.Get(), id);
+  defaultButton = IsPushButton(button) ? button : nullptr;
+  HWND focused = ::GetFocus();
+  ShowDefaultOn(IsPushButton(focused) ? focused : defaultButton);
 }
 
 void TForm::Windows::MoveFocus(bool backwards) noexcept {
@@ -175,8 +186,8 @@ bool TForm::Windows::DialogKey(const MSG& message) noexcept {
         button = FindOption(kCancelButton);
       } else if (IsPushButton(::GetFocus())) {
         button = IndexOf(::GetFocus());
-      } else {
-        button = FindOption(kDefaultButton);
+      } else if (defaultButton != nullptr) {
+        button = IndexOf(defaultButton);
       }
       if (button >= 0 && ::IsWindowEnabled(controls[static_cast<std::size_t>(button)])) {
         Press(static_cast<std::size_t>(button));
@@ -261,7 +272,12 @@ LRESULT TForm::Windows::Handle(UINT message, WPARAM wparam, LPARAM lparam) noexc
       return reinterpret_cast<LRESULT>(font.Get());
     case DM_GETDEFID:
       // As the dialog manager answers: the default button's identifier, while there is one.
-      return defaultButton != nullptr ? MAKELONG(IDOK, DC_HASDEFID) : 0;
+      return defaultButton != nullptr
+                 ? MAKELONG(::GetWindowLongPtrA(defaultButton, GWLP_ID), DC_HASDEFID)
+                 : 0;
+    case DM_SETDEFID:
+      SetDefaultButton(static_cast<int>(wparam));
+      return TRUE;
     case WM_NEXTDLGCTL:
       NextControl(wparam, lparam);
       return 0;

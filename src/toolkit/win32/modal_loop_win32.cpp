@@ -68,14 +68,25 @@ HWND VisibleOwner(HWND active) noexcept {
 void TForm::Windows::RunModalLoop() noexcept {
   MSG message{};
   while (owner.ModalResult == 0) {
-    const BOOL got = ::GetMessageA(&message, nullptr, 0, 0);
-    if (got == 0) {
+    if (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE) == FALSE) {
+      // Nothing waits: before the loop waits, the owner is told, as the system's dialogs tell
+      // it, so that a host that does its idle work then goes on doing it while the form is open.
+      // Its handler may end the form.
+      auto* ownerWindow =
+          reinterpret_cast<HWND>(::GetWindowLongPtrA(formWindow.Get(), GWLP_HWNDPARENT));
+      if (ownerWindow != nullptr) {
+        ::SendMessageA(ownerWindow, WM_ENTERIDLE, MSGF_DIALOGBOX,
+                       reinterpret_cast<LPARAM>(formWindow.Get()));
+      }
+      if (owner.ModalResult != 0) return;
+      if (::GetMessageA(&message, nullptr, 0, 0) == -1) {
+        owner.ModalResult = kDialogResultCancel;
+        return;
+      }
+    }
+    if (message.message == WM_QUIT) {
       // WM_QUIT belongs to the thread's own loop: end the form and pass it on.
       ::PostQuitMessage(static_cast<int>(message.wParam));
-      owner.ModalResult = kDialogResultCancel;
-      return;
-    }
-    if (got == -1) {
       owner.ModalResult = kDialogResultCancel;
       return;
     }
