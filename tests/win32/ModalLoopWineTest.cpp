@@ -111,6 +111,7 @@ TEST_F(ModalLoopTest, SentMessagesFromAnotherThreadEndTheDialogWithinASecond) {
        [](const User& u) { SendMessageA(u.Dialog, WM_COMMAND, IDCANCEL, 0); }, kDialogResultCancel},
       {"WM_COMMAND IDOK", [](const User& u) { SendMessageA(u.Dialog, WM_COMMAND, IDOK, 0); },
        kDialogResultOK},
+      {"Enter", [](const User& u) { u.Key(VK_RETURN); }, kDialogResultOK},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Name);
@@ -307,13 +308,20 @@ TEST_F(ModalLoopTest, OutOfMemoryWhileCollectingTheWindowsLeavesNoneDisabled) {
 
 // WM_QUIT is the thread's own loop's: the dialog ends with Cancel and posts it again. A message
 // posted to the thread before it is shown first to the thread's message filters, as the system's
-// dialog loops show it, with MSGF_DIALOGBOX.
+// dialog loops show it, with MSGF_DIALOGBOX; one a filter takes (an IDOK) goes no further.
 TEST_F(ModalLoopTest, QuitDuringTheDialogEndsItAndIsPostedAgain) {
   static int filteredWith = -1;
+  static bool took = false;
   filteredWith = -1;
+  took = false;
   struct Filter {
     static LRESULT CALLBACK Proc(int code, WPARAM wp, LPARAM lp) {
-      if (reinterpret_cast<const MSG*>(lp)->message == WM_APP) filteredWith = code;
+      const UINT message = reinterpret_cast<const MSG*>(lp)->message;
+      if (message == WM_APP) filteredWith = code;
+      if (message == WM_COMMAND) {
+        took = true;
+        return 1;  // taken
+      }
       return CallNextHookEx(nullptr, code, wp, lp);
     }
   };
@@ -324,11 +332,13 @@ TEST_F(ModalLoopTest, QuitDuringTheDialogEndsItAndIsPostedAgain) {
   EXPECT_EQ(ShowWith(form,
                      [](const User& u) {
                        PostThreadMessageA(u.DialogThread, WM_APP, 0, 0);
+                       PostMessageA(u.Dialog, WM_COMMAND, IDOK, 0);
                        PostThreadMessageA(u.DialogThread, WM_QUIT, 7, 0);
                      }),
             kDialogResultCancel);
   UnhookWindowsHookEx(filter);
   EXPECT_EQ(filteredWith, MSGF_DIALOGBOX);
+  EXPECT_TRUE(took) << "the filter saw the IDOK, and the dialog did not end with OK";
   MSG quit{};
   ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(quit.wParam, 7u);
