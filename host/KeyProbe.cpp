@@ -22,6 +22,12 @@ LRESULT CALLBACK ProbeWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       case WM_SYSKEYUP:
         log->Events.push_back("up " + std::to_string(wp));
         break;
+      case WM_ENTERIDLE:
+        if (wp == MSGF_DIALOGBOX) {
+          ++log->DialogIdles;
+          log->IdleDialog = reinterpret_cast<HWND>(lp);
+        }
+        break;
       case WM_SYSCOMMAND:
         if ((wp & 0xFFF0) == SC_MINIMIZE) {
           log->Events.push_back("minimize");

@@ -16,6 +16,10 @@ namespace tovrel::probe {
 // What one window saw of the keyboard and of minimize commands, in order.
 struct WindowLog {
   std::vector<std::string> Events;  // "down 27", "up 27", "minimize", ...
+  // How often a modal dialog it owns told it that it waits (WM_ENTERIDLE), and the last one; read
+  // from other threads while the dialog runs.
+  std::atomic<int> DialogIdles{0};
+  std::atomic<HWND> IdleDialog{nullptr};
   bool Saw(const std::string& event) const;
   int Count(const std::string& event) const;
 };

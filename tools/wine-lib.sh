@@ -52,8 +52,14 @@ tovrel_wine_env() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
+# The test display's work area leaves a bar of this many pixels along the top of the screen, as a
+# docked taskbar would: the dialog is seen to open centred in the work area and clear of the bar,
+# not in the whole screen. Wine reads the work area from the root window's _NET_WORKAREA (the
+# monitors' rcWork and SPI_GETWORKAREA; rcMonitor stays whole).
+TOVREL_XVFB_BAR=48
+
 # Prints the display number of a new Xvfb to stdout and its PID to the file $1; $2, if given, is
-# the screen's size and depth (default 1024x768x24).
+# the screen's size and depth (default 1024x768x24). The work area is the screen less the bar.
 tovrel_start_xvfb() {
   local pidfile="$1" size="${2:-1024x768x24}" fifo dir display
   dir=$(mktemp -d)
@@ -70,6 +76,14 @@ tovrel_start_xvfb() {
     return 1
   fi
   rm -rf "$dir"
+  local width="${size%%x*}" rest="${size#*x}"
+  local height="${rest%%x*}"
+  if ! xprop -display ":$display" -root -f _NET_WORKAREA 32c -set _NET_WORKAREA \
+    "0, $TOVREL_XVFB_BAR, $width, $((height - TOVREL_XVFB_BAR))"; then
+    kill "$(cat "$pidfile")" 2>/dev/null || true
+    echo "tovrel: could not set the work area of display :$display (xprop, from x11-utils)" >&2
+    return 1
+  fi
   echo ":$display"
 }
 

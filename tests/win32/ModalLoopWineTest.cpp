@@ -111,6 +111,7 @@ TEST_F(ModalLoopTest, SentMessagesFromAnotherThreadEndTheDialogWithinASecond) {
        [](const User& u) { SendMessageA(u.Dialog, WM_COMMAND, IDCANCEL, 0); }, kDialogResultCancel},
       {"WM_COMMAND IDOK", [](const User& u) { SendMessageA(u.Dialog, WM_COMMAND, IDOK, 0); },
        kDialogResultOK},
+      {"Enter", [](const User& u) { u.Key(VK_RETURN); }, kDialogResultOK},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.Name);
@@ -307,13 +308,20 @@ TEST_F(ModalLoopTest, OutOfMemoryWhileCollectingTheWindowsLeavesNoneDisabled) {
 
 // WM_QUIT is the thread's own loop's: the dialog ends with Cancel and posts it again. A message
 // posted to the thread before it is shown first to the thread's message filters, as the system's
-// dialog loops show it, with MSGF_DIALOGBOX.
+// dialog loops show it, with MSGF_DIALOGBOX; one a filter takes (an IDOK) goes no further.
 TEST_F(ModalLoopTest, QuitDuringTheDialogEndsItAndIsPostedAgain) {
   static int filteredWith = -1;
+  static bool took = false;
   filteredWith = -1;
+  took = false;
   struct Filter {
     static LRESULT CALLBACK Proc(int code, WPARAM wp, LPARAM lp) {
-      if (reinterpret_cast<const MSG*>(lp)->message == WM_APP) filteredWith = code;
+      const UINT message = reinterpret_cast<const MSG*>(lp)->message;
+      if (message == WM_APP) filteredWith = code;
+      if (message == WM_COMMAND) {
+        took = true;
+        return 1;  // taken
+      }
       return CallNextHookEx(nullptr, code, wp, lp);
     }
   };
@@ -324,11 +332,13 @@ TEST_F(ModalLoopTest, QuitDuringTheDialogEndsItAndIsPostedAgain) {
   EXPECT_EQ(ShowWith(form,
                      [](const User& u) {
                        PostThreadMessageA(u.DialogThread, WM_APP, 0, 0);
+                       PostMessageA(u.Dialog, WM_COMMAND, IDOK, 0);
                        PostThreadMessageA(u.DialogThread, WM_QUIT, 7, 0);
                      }),
             kDialogResultCancel);
   UnhookWindowsHookEx(filter);
   EXPECT_EQ(filteredWith, MSGF_DIALOGBOX);
+  EXPECT_TRUE(took) << "the filter saw the IDOK, and the dialog did not end with OK";
   MSG quit{};
   ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(quit.wParam, 7u);
@@ -371,7 +381,7 @@ TEST_F(ModalLoopTest, DefaultButtonLookFollowsTheFocus) {
     HWND cancel = u.Child("Button", "Cancel");
     EXPECT_EQ(GetDlgItem(u.Dialog, IDOK), ok);
     EXPECT_EQ(GetDlgItem(u.Dialog, IDCANCEL), cancel);
-    enum Move { None, Tab, Next, Previous, To };
+    enum Move { None, Tab, Next, Previous, To, DefaultCancel, DefaultOk };
     const struct {
       Move By;
       const char* Focus;
@@ -387,9 +397,16 @@ TEST_F(ModalLoopTest, DefaultButtonLookFollowsTheFocus) {
         {Previous, "Cancel", false, true},
         {To, "OK", true, false},
         {To, "list", true, false},
+        {DefaultCancel, "list", false, true},  // DM_SETDEFID
+        {Tab, "Minimize Messenger main window too", false, true},
+        {DefaultOk, "Minimize Messenger main window too", true, false},
     };
+    int defaultId = IDOK;
     for (const auto& step : steps) {
-      if (step.By == Tab) {
+      if (step.By == DefaultCancel || step.By == DefaultOk) {
+        defaultId = step.By == DefaultOk ? IDOK : IDCANCEL;
+        EXPECT_EQ(SendMessageA(u.Dialog, DM_SETDEFID, static_cast<WPARAM>(defaultId), 0), TRUE);
+      } else if (step.By == Tab) {
         ASSERT_TRUE(u.Tab());
       } else if (step.By == To) {
         HWND to = std::string(step.Focus) == "list" ? u.Child("ComboBox", nullptr)
@@ -399,7 +416,7 @@ TEST_F(ModalLoopTest, DefaultButtonLookFollowsTheFocus) {
         SendMessageA(u.Dialog, WM_NEXTDLGCTL, step.By == Previous, FALSE);
       }
       ASSERT_EQ(u.FocusName(), step.Focus);
-      EXPECT_EQ(SendMessageA(u.Dialog, DM_GETDEFID, 0, 0), MAKELONG(IDOK, DC_HASDEFID));
+      EXPECT_EQ(SendMessageA(u.Dialog, DM_GETDEFID, 0, 0), MAKELONG(defaultId, DC_HASDEFID));
       EXPECT_TRUE(WaitFor(
           [&] {
             return isDefault(ok) == step.OkDefault && isDefault(cancel) == step.CancelDefault;
