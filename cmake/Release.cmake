@@ -90,6 +90,22 @@ add_test(NAME test_package_contents
                  --no-path ${PROJECT_SOURCE_DIR} --no-path ${PROJECT_BINARY_DIR}
                  --no-path ${TOVREL_GOOGLETEST_DIR} ${TOVREL_TEST_PACKAGE})
 set_tests_properties(test_package_contents PROPERTIES FIXTURES_REQUIRED tovrel_test_package)
+# The test package run as users run it, under Wine: every case once at 96 DPI under the prefix's
+# own code page and Windows version, the programs as packaged and started by run-tests.cmd, the
+# registry tree saved and put back. Two starts: the program and a second host process, started
+# early so that the two overlap. And once more, ended by the program's time limit at 1 s.
+set(TOVREL_RUN_TEST_PACKAGE ${PROJECT_SOURCE_DIR}/tests/tools/run-test-package ${TOVREL_TEST_PACKAGE})
+add_test(NAME test_package_runs
+         COMMAND ${TOVREL_RUN_TEST_PACKAGE} ${PROJECT_BINARY_DIR}/test-package-run
+                 ${PROJECT_BINARY_DIR}/wineprefix pass)
+tovrel_wine_entry(test_package_runs 2 25)
+add_test(NAME test_package_time_limit
+         COMMAND ${TOVREL_RUN_TEST_PACKAGE} ${PROJECT_BINARY_DIR}/test-package-time-limit
+                 ${PROJECT_BINARY_DIR}/wineprefix time-limit)
+tovrel_wine_entry(test_package_time_limit 2 5)
+set_property(TEST test_package_runs test_package_time_limit APPEND
+             PROPERTY FIXTURES_REQUIRED tovrel_test_package)
+
 # This build is the first of the two; the second, from a copy of the sources, is built fresh.
 add_test(NAME reproducible_build
          COMMAND ${PROJECT_SOURCE_DIR}/tools/check-reproducible --first ${PROJECT_BINARY_DIR}
