@@ -233,7 +233,7 @@ int Hold(const std::string& user) {
 }  // namespace tovrel::host
 
 int main(int argc, char** argv) {
-  tovrel::probe::EndAtOnceOnCrashWhereEmulated();
+  tovrel::probe::EndAtOnceOnCrash();
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "--demo") return tovrel::host::Demo(argc > 2 ? argv[2] : ".");
   if (mode == "--hold") return tovrel::host::Hold(argc > 2 ? argv[2] : "");

@@ -1,7 +1,12 @@
 #include "KeyProbe.hpp"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <thread>
+
+#include "UnderWine.hpp"
 
 namespace tovrel::probe {
 
@@ -147,13 +152,98 @@ ProbeWindow::~ProbeWindow() {
   }
 }
 
+namespace {
+
+void Activate(HWND window) {
+  SetForegroundWindow(window);
+  SetActiveWindow(window);
+  SetFocus(window);
+}
+
+// ---- Windows only. The system lets a process take the foreground only while the foreground
+// lock allows it: it is the foreground process or was started by it, it received the last input
+// event, or the lock's time-out has passed since the user's last input (SetForegroundWindow's
+// remarks). A program started by a CI runner, with a console window in front that it was not
+// started by and nobody typing, meets none of these. The documented ways around it, in turn:
+// - join the foreground thread's input state (AttachThreadInput) for the call: the system then
+//   treats the call as coming from the foreground thread;
+// - press Alt (and Ctrl, so that the release opens no menu): the system lifts the lock when the
+//   user presses Alt (LockSetForegroundWindow's remarks), and this process then sent the last
+//   input event.
+// Not used: SPI_SETFOREGROUNDLOCKTIMEOUT (only a process that may set the foreground may change
+// it, and it would stay changed for the session) and AllowSetForegroundWindow (it passes on a
+// right this process does not have yet).
+void TakeTheForeground(HWND window) {
+  const DWORD ours = GetCurrentThreadId();
+  const DWORD theirs = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
+  const bool attached = theirs != 0 && theirs != ours && AttachThreadInput(ours, theirs, TRUE);
+  BringWindowToTop(window);
+  Activate(window);
+  if (attached) AttachThreadInput(ours, theirs, FALSE);
+  if (GetForegroundWindow() == window) return;
+  INPUT keys[4] = {};
+  const WORD strokes[4][2] = {
+      {VK_MENU, 0}, {VK_CONTROL, 0}, {VK_CONTROL, KEYEVENTF_KEYUP}, {VK_MENU, KEYEVENTF_KEYUP}};
+  for (int i = 0; i < 4; ++i) {
+    keys[i].type = INPUT_KEYBOARD;
+    keys[i].ki.wVk = strokes[i][0];
+    keys[i].ki.dwFlags = strokes[i][1];
+  }
+  SendInput(2, keys, sizeof(INPUT));
+  Activate(window);
+  SendInput(2, keys + 2, sizeof(INPUT));
+}
+// ---- end of Windows only.
+
+// The program that holds the foreground: its file name, by the process list (Windows 2000 on).
+std::string ProgramOf(DWORD pid) {
+  std::string name = "?";
+  HANDLE list = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (list == INVALID_HANDLE_VALUE) return name;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(list, &entry); more; more = Process32Next(list, &entry)) {
+    if (entry.th32ProcessID == pid) {
+      name = entry.szExeFile;
+      break;
+    }
+  }
+  CloseHandle(list);
+  return name;
+}
+
+void SayWhoHoldsTheForeground(HWND wanted) {
+  const HWND front = GetForegroundWindow();
+  DWORD pid = 0;
+  GetWindowThreadProcessId(front, &pid);
+  char windowClass[64] = {};
+  char title[96] = {};
+  GetClassNameA(front, windowClass, sizeof windowClass);
+  GetWindowTextA(front, title, sizeof title);
+  std::printf(
+      "window %p did not come to the front: the foreground is %s (process %lu, %s): "
+      "window %p of class \"%s\", \"%s\"\n",
+      static_cast<void*>(wanted), ProgramOf(pid).c_str(), pid,
+      pid == GetCurrentProcessId() ? "this one" : "another one", static_cast<void*>(front),
+      windowClass, title);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
 bool ProbeWindow::BringToFront() {
   if (hwnd_ == nullptr) return false;
   if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
-  SetForegroundWindow(hwnd_);
-  SetActiveWindow(hwnd_);
-  SetFocus(hwnd_);
-  return PumpUntil([this] { return GetForegroundWindow() == hwnd_ && GetFocus() == hwnd_; }, 10000);
+  auto inFront = [this] { return GetForegroundWindow() == hwnd_ && GetFocus() == hwnd_; };
+  Activate(hwnd_);
+  const bool wine = UnderWine();
+  if (PumpUntil(inFront, wine ? 10000 : 1000)) return true;
+  if (!wine) {
+    TakeTheForeground(hwnd_);
+    if (PumpUntil(inFront, 10000)) return true;
+  }
+  SayWhoHoldsTheForeground(hwnd_);
+  return false;
 }
 
 namespace {

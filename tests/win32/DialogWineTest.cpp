@@ -18,6 +18,7 @@
 #include "DialogGeometry.hpp"
 #include "KeyProbe.hpp"
 #include "Screenshot.hpp"
+#include "UnderWine.hpp"
 #include "WindowsVersion.hpp"
 #include "fConfig.hpp"
 
@@ -302,6 +303,12 @@ class UiStateWatch {
 // told to set them from the last input when it opens, the first Tab reveals the focus and Alt the
 // underlines. (Wine draws focus rectangles always, and its WM_QUERYUISTATE does not follow.)
 TEST_F(DialogTest, TheKeyboardRevealsFocusAndUnderlines) {
+  BOOL cuesAlways = FALSE;
+  if (!probe::UnderWine() && SystemParametersInfoA(SPI_GETKEYBOARDCUES, 0, &cuesAlways, 0) &&
+      cuesAlways) {
+    GTEST_SKIP() << "this Windows shows focus rectangles and underlines always (a setting: "
+                    "Ease of Access, underline access keys)";
+  }
   const UiStateWatch watch;
   ASSERT_TRUE(watch.Watching());
   RunDialog({1, DoNothing, 0}, [&](User& u) {
@@ -323,8 +330,15 @@ TEST_F(DialogTest, TheKeyboardRevealsFocusAndUnderlines) {
   });
 }
 
-// The density this run was set up for (Wine's LogPixels), 96 unless the runner says otherwise.
+// The density this run was set up for (Wine's LogPixels), 96 unless the runner says otherwise; on
+// Windows, the screen's own.
 int ExpectedDensity() {
+  if (!probe::UnderWine()) {
+    HDC screen = GetDC(nullptr);
+    const int density = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return density;
+  }
   const char* value = std::getenv("TOVREL_WINE_DPI");
   return value != nullptr ? std::atoi(value) : 96;
 }

@@ -14,6 +14,7 @@
 #include "KeyProbe.hpp"
 #include "PluginApi.hpp"
 #include "SettingsKey.hpp"
+#include "TestProgram.hpp"
 #include "WindowsVersion.hpp"
 
 namespace tovrel {
@@ -236,7 +237,8 @@ TEST_F(ExportsTest, UnloadAndLoadAgain_EscapeIsFilteredAgain) {
 // holds it until it reads a line. It is started before the first test, if its test is to run, and
 // told to go on only by that test: a 32-bit program's start costs about a minute where the machine
 // emulates 32-bit code, and this way that start overlaps the other tests. (Wine's CreateProcess
-// returns only once the new process has come up, so it is called on a thread of its own.)
+// returns only once the new process has come up, so it is called on a thread of its own.) It ends
+// with the program at the program's time limit; otherwise, at the end of its input.
 class SecondHost {
  public:
   SecondHost() = default;
@@ -249,6 +251,7 @@ class SecondHost {
     if (in_ != nullptr) CloseHandle(in_);
     if (!started_) return;
     WaitForSingleObject(process_.hProcess, 10000);
+    test::LetGo(process_.hProcess);
     CloseHandle(process_.hThread);
     CloseHandle(process_.hProcess);
   }
@@ -295,6 +298,7 @@ class SecondHost {
     char command[] = "tovrel-host.exe --hold frank";
     started_ = CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                               &startup, &process_) != 0;
+    if (started_) test::EndsWithTheProgram(process_.hProcess);
     CloseHandle(childOut);
     CloseHandle(childIn);
   }

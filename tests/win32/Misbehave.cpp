@@ -69,7 +69,7 @@ int Work() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  tovrel::probe::EndAtOnceOnCrashWhereEmulated();
+  tovrel::probe::EndAtOnceOnCrash();
   if (argc == 2 && std::strcmp(argv[1], "work") == 0) return Work();
   if (argc == 2 && std::strcmp(argv[1], "crash") == 0) {
     std::puts("crashing");

@@ -1,5 +1,6 @@
 // Before any test runs: when the run asked Wine for a Windows version (TOVREL_WINE_VERSION, one of
-// Wine's names), the version query must report that version, or every test of the run fails.
+// Wine's names), the version query must report that version, or every test of the run fails. (On
+// Windows such a run's cases are skipped: see TestProgram.hpp.)
 #include "WindowsVersion.hpp"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "UnderWine.hpp"
 
 namespace tovrel::test {
 namespace {
@@ -28,7 +31,7 @@ class AskedVersion : public testing::Environment {
  public:
   void SetUp() override {
     const char* asked = std::getenv("TOVREL_WINE_VERSION");
-    if (asked == nullptr || *asked == '\0') return;
+    if (asked == nullptr || *asked == '\0' || !probe::UnderWine()) return;
     const OSVERSIONINFOA reported = ReportedVersion();
     for (const Version& version : kVersions) {
       if (std::strcmp(version.WineName, asked) != 0) continue;
