@@ -122,14 +122,17 @@ set "log=%~1.log"
 echo Running %program% (log: results\%log%) ...
 "%here%%program%" --gtest_output=xml:%~1.xml >"%log%" 2>&1
 set "code=%errorlevel%"
+set "unread="
+call :wait_until_written "%log%"
+if errorlevel 1 set "unread=1"
 rem GoogleTest's own lines: the count of cases run, then each outcome's count; and the last case
 rem started, for a run that ended before them.
 set "ran=" & set "passed=0" & set "failed=0" & set "skipped=0" & set "last="
-for /f "tokens=2" %%n in ('find "[==========] " ^<"%log%" ^| find " ran."') do set "ran=%%n"
-for /f "tokens=4" %%n in ('find "[  PASSED  ] " ^<"%log%"') do set "passed=%%n"
-for /f "tokens=4" %%n in ('find "[  FAILED  ] " ^<"%log%" ^| find "listed below:"') do set "failed=%%n"
-for /f "tokens=4" %%n in ('find "[  SKIPPED ] " ^<"%log%" ^| find "listed below:"') do set "skipped=%%n"
-for /f "tokens=4" %%n in ('find "[ RUN      ] " ^<"%log%"') do set "last=%%n"
+for /f "tokens=2" %%n in ('type "%log%" ^| find "[==========] " ^| find " ran."') do set "ran=%%n"
+for /f "tokens=4" %%n in ('type "%log%" ^| find "[  PASSED  ] "') do set "passed=%%n"
+for /f "tokens=4" %%n in ('type "%log%" ^| find "[  FAILED  ] " ^| find "listed below:"') do set "failed=%%n"
+for /f "tokens=4" %%n in ('type "%log%" ^| find "[  SKIPPED ] " ^| find "listed below:"') do set "skipped=%%n"
+for /f "tokens=4" %%n in ('type "%log%" ^| find "[ RUN      ] "') do set "last=%%n"
 set "line=%program%: %passed% passed, %failed% failed, %skipped% skipped"
 if not "%code%"=="0" set "line=%line% (exit code %code%)"
 if not defined ran (
@@ -137,9 +140,21 @@ if not defined ran (
   if "%code%"=="124" set "line=%program%: ended before its summary at its time limit of %TOVREL_TIME_LIMIT_S% s (exit code 124)"
 )
 if not defined ran if defined last set "line=%line%, in or after %last%"
+if defined unread set "line=%program%: exit code %code%; its log stayed open for writing a minute after it ended"
 rem (The redirection first: a line that ends in a digit would otherwise name a handle.)
 >>summary.txt echo %line%
 if not defined ran set /a failures+=1
 if not "%code%"=="0" set /a failures+=1
 if not "%failed%"=="0" set /a failures+=1
 exit /b 0
+
+rem :wait_until_written FILE: a process the program started (its second host) may hold its log
+rem open a moment longer, and Wine lets nothing read a file that another process writes. Up to a
+rem minute, a second at a time (ping is the one way to wait that every Windows has).
+:wait_until_written
+for /l %%t in (1,1,60) do (
+  type "%~1" >nul 2>&1
+  if not errorlevel 1 exit /b 0
+  ping -n 2 127.0.0.1 >nul
+)
+exit /b 1
