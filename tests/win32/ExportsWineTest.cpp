@@ -296,9 +296,10 @@ class SecondHost {
     startup.hStdOutput = childOut;
     startup.hStdError = childOut;
     char command[] = "tovrel-host.exe --hold frank";
+    test::StartingAProcess();
     started_ = CreateProcessA(nullptr, command, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                               &startup, &process_) != 0;
-    if (started_) test::EndsWithTheProgram(process_.hProcess);
+    test::EndsWithTheProgram(started_ ? process_.hProcess : nullptr);
     CloseHandle(childOut);
     CloseHandle(childIn);
   }

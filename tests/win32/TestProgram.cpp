@@ -1,8 +1,10 @@
 #include "TestProgram.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "CrashReport.hpp"
@@ -18,6 +20,7 @@ CRITICAL_SECTION g_lock;
 char g_case[256] = {};
 HANDLE g_children[4] = {};
 DWORD g_limitSeconds = 0;
+LONG g_starting = 0;  // processes being started that are to end with the program
 
 void Write(const char* text) {
   DWORD written = 0;
@@ -56,6 +59,11 @@ DWORD WINAPI EndAtTheTimeLimit(void*) {
                 "\ntime limit of %lu s reached during %s: ended, exit code 124\n", g_limitSeconds,
                 g_case[0] != '\0' ? g_case : "no case (between cases)");
   Write(line);
+  LeaveCriticalSection(&g_lock);
+  // A process still starting (Wine's CreateProcess returns once it has come up: a minute where
+  // 32-bit code is emulated) is waited for, for five minutes at most, and then ended too.
+  for (int i = 0; i < 600 && InterlockedCompareExchange(&g_starting, 0, 0) > 0; ++i) Sleep(500);
+  EnterCriticalSection(&g_lock);
   for (HANDLE& child : g_children) {
     if (child == nullptr) continue;
     TerminateProcess(child, 124);
@@ -145,21 +153,23 @@ void CaseRunning(const char* name) {
   LeaveCriticalSection(&g_lock);
 }
 
-void EndsWithTheProgram(HANDLE process) {
-  EnterCriticalSection(&g_lock);
-  for (HANDLE& child : g_children) {
-    if (child != nullptr) continue;
-    child = process;
-    break;
-  }
-  LeaveCriticalSection(&g_lock);
+void StartingAProcess() {
+  InterlockedIncrement(&g_starting);
 }
 
-void LetGo(HANDLE process) {
+void EndsWithTheProgram(HANDLE process) {
   EnterCriticalSection(&g_lock);
-  for (HANDLE& child : g_children) {
-    if (child == process) child = nullptr;
-  }
+  HANDLE* slot = std::find(std::begin(g_children), std::end(g_children), nullptr);
+  if (process != nullptr && slot != std::end(g_children)) *slot = process;
+  LeaveCriticalSection(&g_lock);
+  InterlockedDecrement(&g_starting);
+}
+
+void LetGo(const void* process) {
+  EnterCriticalSection(&g_lock);
+  std::replace_if(
+      std::begin(g_children), std::end(g_children),
+      [process](const void* child) { return child == process; }, nullptr);
   LeaveCriticalSection(&g_lock);
 }
 

@@ -21,9 +21,12 @@ void RestoreTheSystem();
 // The case now running (nullptr between cases), which the time limit names.
 void CaseRunning(const char* name);
 
-// A process the program started that must end with it at the time limit, until it is let go.
+// A process the program starts that must end with it at the time limit, until it is let go:
+// StartingAProcess() before CreateProcess, EndsWithTheProgram() once it returns (with nullptr
+// when the start failed). The time limit waits for a start under way.
+void StartingAProcess();
 void EndsWithTheProgram(HANDLE process);
-void LetGo(HANDLE process);
+void LetGo(const void* process);
 
 // On Windows, why a run that sets one of Wine's knobs (TOVREL_WINE_DPI, _CODEPAGE, _VERSION,
 // _SCREENS) cannot be made here; nullptr under Wine or when none is set.
