@@ -10,7 +10,9 @@
 # line tells when each step ends and what it took; a failing step's log follows it whole, as the
 # step's exit code says, whatever the others do. Afterwards step_state[STEP] is passed, failed or
 # skipped, step_started[STEP] when it started (ms) and step_took[STEP] what it took (ms). Returns
-# non-zero when any step did not pass.
+# non-zero when any step did not pass. A runner that writes the output of bash's `times` to
+# $TOVREL_STEP_TIMES as it exits gives step_cpu[STEP] too: the processor time (ms) the step and
+# what it waited for took, which tells work from waiting for the processor.
 
 tovrel_now_ms() { echo $(($(date +%s%N) / 1000000)); }
 tovrel_seconds() { awk -v ms="$1" 'BEGIN { printf "%.1f", ms / 1000 }'; }
@@ -20,7 +22,12 @@ tovrel_steps_say() {
   echo "tovrel test: [$(tovrel_seconds $(($(tovrel_now_ms) - TOVREL_STEPS_STARTED_MS))) s] $*"
 }
 
-declare -A step_state step_started step_took
+declare -A step_state step_started step_took step_cpu
+# tovrel_cpu_ms FILE: the children's user and system time in the output of `times`, in ms.
+tovrel_cpu_ms() {
+  sed -n 2p "$1" 2>/dev/null | awk '{ t = 0; for (i = 1; i <= 2; i++) { split($i, a, /[ms]/);
+    t += a[1] * 60 + a[2] } printf "%d", t * 1000 }'
+}
 tovrel_steps_run() {
   local jobs=$1 logs=$2 step need status running=0 done_pid runner=()
   shift 2
@@ -47,7 +54,8 @@ tovrel_steps_run() {
         step_state[$step]=running
         step_started[$step]=$(tovrel_now_ms)
         # setsid: the step leads a process group of its own, which an interrupt stops whole.
-        setsid "${runner[@]}" "$step" </dev/null >"$logs/$step.log" 2>&1 &
+        TOVREL_STEP_TIMES="$logs/$step.times" setsid "${runner[@]}" "$step" </dev/null \
+          >"$logs/$step.log" 2>&1 &
         pid_step[$!]=$step
         running=$((running + 1))
       else
@@ -66,6 +74,7 @@ tovrel_steps_run() {
     unset "pid_step[$done_pid]"
     running=$((running - 1))
     step_took[$step]=$(($(tovrel_now_ms) - step_started[$step]))
+    [ ! -s "$logs/$step.times" ] || step_cpu[$step]=$(tovrel_cpu_ms "$logs/$step.times")
     if [ "$status" -eq 0 ]; then
       step_state[$step]=passed
       tovrel_steps_say "$step passed in $(tovrel_seconds "${step_took[$step]}") s"
