@@ -101,6 +101,8 @@ tovrel_stop_pid() {
 # person's own Wine prefix, is refused. With TOVREL_WINE_TEMPLATE naming a ready prefix that the
 # caller can read, the new prefix is the caller's copy of it: seconds, where making one takes
 # minutes under emulation. (Wine makes the caller's profile folder in it at the first run.)
+# Otherwise it is a copy of the one this user's machine cache holds for this Wine (below), if any;
+# else it is made, and a copy of it goes to that cache.
 tovrel_prepare_prefix() {
   local prefix="$1"
   mkdir -p "$(dirname "$prefix")"
@@ -138,25 +140,129 @@ tovrel_prepare_prefix() {
       rm -f "$prefix/.tovrel-creating"
       exit 0
     fi
+    tovrel_prefix_from_cache "$prefix" && exit 0
     echo "tovrel: creating the Wine prefix $prefix (once; a few minutes)" >&2
     mkdir -p "$prefix"
     touch "$prefix/.tovrel-creating"
-    tovrel_wine_env "$prefix"
-    local log="$prefix/.tovrel-wineboot.log"
-    if ! "$TOVREL_WINE64" wineboot -i >"$log" 2>&1 || ! "$TOVREL_WINESERVER" -w; then
-      echo "tovrel: wineboot failed for $prefix; its output:" >&2
-      cat "$log" >&2
-      exit 1
-    fi
-    # Wine's own fonts, with Windows metrics; without them every face falls back to a wider
-    # host font.
-    cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
-    # No window manager runs on the display: unmanaged windows map at once.
-    "$TOVREL_WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-    tovrel_no_crash_dialog "$prefix"
-    rm -f "$prefix/.tovrel-creating" "$log"
+    tovrel_make_prefix "$prefix" || exit 1
+    rm -f "$prefix/.tovrel-creating"
     touch "$prefix/.tovrel-ready"
+    tovrel_prefix_to_cache "$prefix"
   ) 8>"$prefix.create.lock"
+}
+
+# What a new prefix is: Wine's own, with Wine's fonts, no window-manager wait and no crash dialog.
+# (The machine cache's key holds this function's text: a change here makes new prefixes.)
+tovrel_make_prefix() (
+  local prefix="$1" log="$1/.tovrel-wineboot.log"
+  tovrel_wine_env "$prefix"
+  if ! "$TOVREL_WINE64" wineboot -i >"$log" 2>&1 || ! "$TOVREL_WINESERVER" -w; then
+    echo "tovrel: wineboot failed for $prefix; its output:" >&2
+    cat "$log" >&2
+    exit 1
+  fi
+  # Wine's own fonts, with Windows metrics; without them every face falls back to a wider
+  # host font.
+  cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
+  # No window manager runs on the display: unmanaged windows map at once.
+  "$TOVREL_WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  tovrel_no_crash_dialog "$prefix"
+  rm -f "$log"
+)
+
+# The machine cache of new prefixes. Making a prefix is wineboot's work of minutes under
+# emulation, and the same for every checkout of one user on one machine with one Wine: so the
+# first prefix made is kept, as it was when new, in the user's cache folder
+# (${XDG_CACHE_HOME:-~/.cache}/tovrel/wine-prefixes, or TOVREL_WINE_CACHE; TOVREL_WINE_CACHE=off
+# keeps none), and later prefixes are copies of it. An entry is named by what makes a prefix:
+# the user, Wine's packages (amd64 and i386) and their versions, and the recipe above; another
+# Wine or recipe finds no entry and makes its own. Only the two entries used last are kept. An
+# entry is written whole elsewhere in the cache and renamed into place, so a stopped run leaves no
+# half entry under a name; a copy is checked file by file against the list of files, sizes and
+# links the entry was made with (and the registry's checksums), and an entry that fails is
+# removed and the prefix made anew. Nothing outside the cache folder's own entries (each marked
+# .tovrel-cache) is ever removed.
+tovrel_prefix_cache_dir() {
+  case "${TOVREL_WINE_CACHE:-}" in
+    off | 0 | no) return 1 ;;
+    "") [ -n "${XDG_CACHE_HOME:-}${HOME:-}" ] || return 1
+        echo "${XDG_CACHE_HOME:-$HOME/.cache}/tovrel/wine-prefixes" ;;
+    *) echo "$TOVREL_WINE_CACHE" ;;
+  esac
+}
+tovrel_prefix_cache_key() {
+  local versions
+  versions=$(dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' \
+    wine64 wine32:i386 libwine:amd64 libwine:i386 2>/dev/null || true)
+  [ -n "$versions" ] || versions=$("$TOVREL_WINE64" --version 2>/dev/null) || return 1
+  printf '%s\n' "$("$TOVREL_WINE64" --version 2>/dev/null | cut -d' ' -f1 | tr -c 'A-Za-z0-9.\n' -)-$(
+    { echo "uid $(id -u)"; echo "$versions"; declare -f tovrel_make_prefix tovrel_no_crash_dialog; } |
+      sha256sum | cut -c1-16)"
+}
+# What a copy must hold: every file with its size, every link with its target, the registry's
+# checksums; the cache's own marks and what belongs to one prefix's use left out.
+tovrel_prefix_manifest() (
+  cd "$1" &&
+    find . \( -path ./.tovrel-cache -o -path ./.tovrel-cache-files -o -path ./.tovrel-ready \
+      -o -path './.tovrel-machine-*' -o -path ./.tovrel-creating -o -path ./wineserver \) -prune \
+      -o \( -type f -printf '%p %s\n' \) -o \( -type l -printf '%p -> %l\n' \) | LC_ALL=C sort &&
+    sha256sum ./*.reg
+)
+tovrel_prefix_from_cache() {
+  local prefix="$1" cache key entry status=0
+  cache=$(tovrel_prefix_cache_dir) && key=$(tovrel_prefix_cache_key) || return 1
+  entry="$cache/$key"
+  [ -f "$entry/.tovrel-cache" ] || return 1
+  (
+    # Shared: no entry is written or removed meanwhile.
+    flock -s 7
+    [ -f "$entry/.tovrel-cache" ] || exit 1
+    echo "tovrel: creating the Wine prefix $prefix as a copy of $entry (made once for this Wine)" >&2
+    mkdir -p "$prefix"
+    touch "$prefix/.tovrel-creating"
+    if cp -a --reflink=auto "$entry/." "$prefix/" 2>/dev/null &&
+       rm -f "$prefix/.tovrel-cache" "$prefix/.tovrel-cache-files" &&
+       cmp -s <(tovrel_prefix_manifest "$prefix") "$entry/.tovrel-cache-files"; then
+      touch "$entry/.tovrel-cache"
+      exit 0
+    fi
+    rm -rf "$prefix"
+    exit 2
+  ) 7>>"$cache/.lock" || status=$?
+  case $status in
+    0) rm -f "$prefix/.tovrel-creating"
+       touch "$prefix/.tovrel-ready"
+       return 0 ;;
+    2) echo "tovrel: the cached prefix $entry is incomplete or damaged; removing it" >&2
+       (flock 7; [ ! -f "$entry/.tovrel-cache" ] || rm -rf "$entry") 7>>"$cache/.lock" ;;
+  esac
+  return 1
+}
+tovrel_prefix_to_cache() {
+  local prefix="$1" cache key entry
+  cache=$(tovrel_prefix_cache_dir) && key=$(tovrel_prefix_cache_key) || return 0
+  entry="$cache/$key"
+  mkdir -p "$cache" 2>/dev/null || return 0
+  (
+    flock 7
+    # Entries half written by runs that were stopped: nobody writes one without this lock.
+    find "$cache" -mindepth 1 -maxdepth 1 -name '.new.*' -type d -exec rm -rf {} +
+    [ ! -e "$entry" ] || exit 0
+    new=$(mktemp -d "$cache/.new.XXXXXX") || exit 0
+    if cp -a --reflink=auto "$prefix/." "$new/" 2>/dev/null &&
+       rm -f "$new/.tovrel-ready" "$new"/.tovrel-machine-* "$new/wineserver" &&
+       tovrel_prefix_manifest "$new" >"$new/.tovrel-cache-files" &&
+       { "$TOVREL_WINE64" --version; echo "made from $prefix on $(date -u +%F)"; } >"$new/.tovrel-cache" &&
+       mv -T "$new" "$entry" 2>/dev/null; then
+      echo "tovrel: kept a copy of the new prefix for later checkouts: $entry" >&2
+      # Only the two entries used last stay (another Wine's, another recipe's).
+      ls -1dt "$cache"/*/.tovrel-cache 2>/dev/null | tail -n +3 | while read -r mark; do
+        rm -rf "$(dirname "$mark")"
+      done
+    else
+      rm -rf "$new"
+    fi
+  ) 7>>"$cache/.lock" || true
 }
 
 # A program that crashes ends at once, with Wine's backtrace in its output, instead of waiting for
