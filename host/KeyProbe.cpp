@@ -252,8 +252,6 @@ bool ProbeWindow::BringToFront() {
   return false;
 }
 
-namespace {
-
 bool Input(WORD vk, KeyStroke stroke) {
   INPUT input{};
   input.type = INPUT_KEYBOARD;
@@ -262,6 +260,8 @@ bool Input(WORD vk, KeyStroke stroke) {
   input.ki.dwFlags = stroke == KeyStroke::Release ? KEYEVENTF_KEYUP : 0;
   return SendInput(1, &input, sizeof input) == 1;
 }
+
+namespace {
 
 bool Observe(Observer& observer, WORD vk, KeyStroke stroke) {
   observer.Key = vk;

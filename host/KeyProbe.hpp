@@ -84,6 +84,10 @@ enum class KeyStroke { Press, Release };
 // they swallowed it at the peek, which removes it from the queue.
 enum class Loop { Take, PeekThenTake };
 
+// Sends one key event with SendInput, and nothing more: it waits for nothing and pumps no
+// messages.
+bool Input(WORD vk, KeyStroke stroke);
+
 // Sends one key event with SendInput and pumps this thread's messages with `loop` until an
 // observer hook, installed in front of every other hook of the thread, has seen the event leave
 // the queue: taken, or swallowed at a peek. Returns false when that did not happen before the

@@ -159,12 +159,7 @@ struct User {
     });
   }
   static bool SendKey(WORD vk, bool release) {
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = vk;
-    input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(vk, 0));
-    input.ki.dwFlags = release ? KEYEVENTF_KEYUP : 0;
-    return SendInput(1, &input, sizeof input) == 1;
+    return probe::Input(vk, release ? probe::KeyStroke::Release : probe::KeyStroke::Press);
   }
   void Key(int vk) const { Keys({vk, -vk}); }
 

@@ -294,11 +294,6 @@ TEST_P(EscapePairsOnRealWindows, ReleaseMinimizesOnlyAfterItsPressInTheSameWindo
   };
   // A keyboard move: its loop takes an arrow key that moves the window, then Escape, which puts
   // the window back; Enter would keep it moved.
-  const auto key = [](WORD vk, DWORD up) {
-    INPUT input{INPUT_KEYBOARD, {}};
-    input.ki = {vk, static_cast<WORD>(MapVirtualKeyA(vk, 0)), up, 0, 0};
-    SendInput(1, &input, sizeof input);
-  };
   RECT placed{};
   GetWindowRect(window.Handle(), &placed);
   HMENU popup = CreatePopupMenu();
@@ -310,8 +305,8 @@ TEST_P(EscapePairsOnRealWindows, ReleaseMinimizesOnlyAfterItsPressInTheSameWindo
         if (row.Press == PressIn::MessageBox) MessageBoxA(window.Handle(), "", caption, MB_OK);
         if (menu) TrackPopupMenu(popup, TPM_RETURNCMD, 60, 60, 0, window.Handle(), nullptr);
         if (move) {
-          key(VK_RIGHT, 0);
-          key(VK_RIGHT, KEYEVENTF_KEYUP);
+          probe::Input(VK_RIGHT, probe::KeyStroke::Press);
+          probe::Input(VK_RIGHT, probe::KeyStroke::Release);
           SendMessageA(window.Handle(), WM_SYSCOMMAND, SC_MOVE, 0);
         }
       },
@@ -327,8 +322,8 @@ TEST_P(EscapePairsOnRealWindows, ReleaseMinimizesOnlyAfterItsPressInTheSameWindo
           PostMessageA(menu ? window.Handle() : modal(), menu ? WM_CANCELMODE : WM_CLOSE, 0, 0);
           return;
         }
-        key(VK_RETURN, 0);
-        key(VK_RETURN, KEYEVENTF_KEYUP);
+        probe::Input(VK_RETURN, probe::KeyStroke::Press);
+        probe::Input(VK_RETURN, probe::KeyStroke::Release);
       });
   DestroyMenu(popup);
   ASSERT_TRUE(outcome.Shown) << "the modal window never came up";
